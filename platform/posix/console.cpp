@@ -1,0 +1,1 @@
+// Placeholder: this side's primitives for console.

@@ -1,0 +1,7 @@
+// Windows side: process start-up settings and the end of the process.
+#include "platform/sys.h"
+#include "platform/win32/win32.h"
+
+void sys_locale_init() {}
+
+void sys_exit(int status) { ExitProcess(static_cast<UINT>(status)); }

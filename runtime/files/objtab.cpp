@@ -1,0 +1,2 @@
+// Placeholder until the object table lands.
+#include "runtime/files/objtab.h"

@@ -1,0 +1,4 @@
+// The object table: a registry from object numbers to records of one type.
+#pragma once
+
+#include <cstdint>

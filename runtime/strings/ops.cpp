@@ -1,0 +1,2 @@
+// Placeholder until the string operations land.
+#include "runtime/strings/strings.h"
