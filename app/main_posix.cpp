@@ -6,6 +6,7 @@
 
 int main(int argc, char** argv) {
   sys_args_set(argc, argv);
+  runtime_hold();
   runtime_init();
   run_conversion();
   runtime_end();

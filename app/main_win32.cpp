@@ -8,6 +8,7 @@
 extern "C" [[noreturn]] void pagehop_entry() {
   run_state_clear();
   sys_heap_start();
+  runtime_hold();  // kept until ExitProcess: a close handler then waits for nothing more
   runtime_init();
   run_conversion();
   runtime_end();

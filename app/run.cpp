@@ -1,16 +1,194 @@
-// The conversion run. (For now: the banner of this build's edition.)
+// The conversion run: every *.html page of the current folder is copied to a .php page of the
+// same base name, with each ".html" in its lines rewritten to ".php". The edition is fixed when
+// the program is built: v0.1 always copies; v0.2 reads a switch for rename mode or usage.
 #include "app/run.h"
 
+#include "app/args.h"
+#include "app/frame.h"
 #include "runtime/console/console.h"
+#include "runtime/files/files.h"
+#include "runtime/fs/fs.h"
+#include "runtime/strings/strings.h"
 
 namespace {
+
 constexpr bool kEditionV02 = PAGEHOP_EDITION_V02 != 0;
+
+// Object numbers: one scan, the source page and its target.
+constexpr intptr_t kScan = 0;
+constexpr intptr_t kSource = 0;
+constexpr intptr_t kTarget = 1;
+
+constexpr char16_t kSeparator[] = u"=========================================";
+constexpr const char16_t* kSearched = u".html";
+constexpr const char16_t* kPattern = u"*.html";
+static_assert(sizeof kSeparator / sizeof kSeparator[0] == 41 + 1, "41 '=' and the terminator");
+
+// The run's variables, for the whole process. Strings own their buffers.
+struct RunState {
+  char16_t* target_ext;   // ".php"
+  char16_t* folder;       // the current directory, with its trailing separator
+  char16_t* page_name;    // v0.2: the current entry's name
+  char16_t* target_name;  // the current target: the entry's base name and target_ext
+  char16_t* line;         // the line last read from the source
+  char16_t* new_line;     // that line rewritten
+  char16_t* switch_text;  // v0.2: the first parameter, upper-cased
+  int32_t rename_mode;    // v0.2: 1 deletes each source once its target is complete
+};
+
+constinit RunState run = {};
+
+enum class Page { next, cancelled };
+
+void print(const char16_t* text) { console_write_line(text); }
+
+// Prints the pieces joined, as one line.
+void print(const char16_t* first, const char16_t* second, const char16_t* third = nullptr) {
+  int32_t mark = temp_mark();
+  str_concat(first);
+  str_concat(second);
+  str_concat(third);
+  console_write_line(temp_at(mark));
+  temp_restore(mark);
 }
 
-void run_state_clear() {}
+bool switch_is(const char16_t* a, const char16_t* b, const char16_t* c) {
+  return str_equal(run.switch_text, a) || str_equal(run.switch_text, b) ||
+         str_equal(run.switch_text, c);
+}
+
+// Banner and mode line. False when the run ends here (the usage text).
+bool open_run() {
+  console_open(TEXT_UTF8);
+  if constexpr (!kEditionV02) {
+    print(u"pagehop v0.1");
+    str_assign(run.target_ext, u".php");
+    print(u"Copy .html to ", run.target_ext,
+          u" including changing internal links in current folder.");
+    return true;
+  }
+  print(u"pagehop v0.2");
+  int32_t mark = temp_mark();
+  args_next(mark);
+  str_upper(temp_at(mark), mark);
+  str_assign_temp(run.switch_text, mark);
+  if (switch_is(u"R", u"-R", u"/R")) {
+    print(u"  Renaming .html to .php including changing internal links to .php in current folder.");
+    run.rename_mode = 1;
+  } else if (switch_is(u"?", u"-?", u"/?")) {
+    print(u"  Copies all .html files to .php and renames links to .php in files");
+    print(u"  Use pagehop /r to rename .html rather than copy");
+    return false;
+  } else {
+    print(u"  Copying .html to .php including changing internal links in current folder.");
+    run.rename_mode = 0;
+  }
+  str_assign(run.target_ext, u".php");
+  return true;
+}
+
+// Writes `line` to the target, with every ".html" rewritten; a rewritten line is echoed.
+void rewrite_line() {
+  if (str_find(run.line, kSearched)) {
+    int32_t mark = temp_mark();
+    str_replace(run.line, kSearched, run.target_ext, mark);
+    str_assign_temp(run.new_line, mark);
+    print(run.new_line);
+    file_write_line(kTarget, run.new_line);
+  } else {
+    file_write_line(kTarget, run.line);
+  }
+}
+
+// The target's name: the entry's name without its last extension, then target_ext. The whole
+// name counts, so a quotation mark inside it is an ordinary character.
+void set_target_name(const char16_t* entry_name) {
+  int32_t mark = temp_mark();
+  str_file_part(entry_name, STR_DROP_EXTENSION | STR_QUOTES_ORDINARY, mark);
+  str_concat(run.target_ext);
+  str_assign_temp(run.target_name, mark);
+}
+
+Page cancel() {
+  print(run.target_ext, u" files are open, program cancelled.");
+  file_close(kSource);
+  return Page::cancelled;
+}
+
+// Opens the current entry of the scan as the source. False when it cannot be read.
+bool open_source() {
+  int32_t mark = temp_mark();
+  dir_entry_name(kScan, mark);
+  if constexpr (kEditionV02) {
+    str_assign_temp(run.page_name, mark);
+    if (!file_open_read(kSource, run.page_name)) return false;
+    set_target_name(run.page_name);
+    return true;
+  }
+  bool opened = file_open_read(kSource, temp_at(mark)) != 0;
+  temp_restore(mark);
+  if (!opened) return false;
+  dir_entry_name(kScan, mark);
+  set_target_name(temp_at(mark));
+  temp_restore(mark);
+  return true;
+}
+
+Page convert_page() {
+  print(kSeparator);
+  if (!open_source()) return Page::next;
+
+  // Probe the target: it must be openable, and an earlier one is deleted before the copy.
+  if (!file_open(kTarget, run.target_name)) return cancel();
+  file_close(kTarget);
+  fs_delete_file(run.target_name);
+  print(u"Created : ", run.target_name);
+  if (!file_open(kTarget, run.target_name)) return cancel();
+
+  while (!file_eof(kSource)) {
+    runtime_checkpoint();
+    int32_t mark = temp_mark();
+    file_read_line(kSource, mark);
+    str_assign_temp(run.line, mark);
+    rewrite_line();
+  }
+  file_close(kSource);
+
+  // A target that survived its deletion may hold a longer old text: cut it at the new end.
+  // Only a target whose every byte reached the file stands for its page; in rename mode the
+  // source goes only then.
+  file_truncate(kTarget);
+  if (!file_close(kTarget)) {
+    print(u"Write failed : ", run.target_name);
+  } else if (kEditionV02 && run.rename_mode) {
+    fs_delete_file(run.page_name);
+  }
+  return Page::next;
+}
+
+}  // namespace
+
+void run_state_clear() { run = {}; }
 
 void run_conversion() {
-  console_open(2);
-  console_write_line(kEditionV02 ? u"pagehop v0.2" : u"pagehop v0.1");
+  if (!open_run()) return;
+
+  int32_t mark = temp_mark();
+  fs_current_directory(mark);
+  str_assign_temp(run.folder, mark);
+
+  if (!dir_examine(kScan, run.folder, kPattern)) {
+    print(u"No .html files found");
+  } else {
+    while (dir_next(kScan)) {
+      runtime_checkpoint();
+      if (dir_entry_type(kScan) != DIR_ENTRY_FILE) continue;
+      if (convert_page() == Page::cancelled) return;
+    }
+    dir_finish(kScan);
+  }
+
+  print(u"");
+  print(u"Made with pagehop");
   console_close();
 }

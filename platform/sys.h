@@ -12,6 +12,10 @@
 void sys_locale_init();
 // Ends the process with the given status and never returns.
 [[noreturn]] void sys_exit(int status);
+// The one lock of the process, between the main thread and the console close handler.
+// POSIX: no other thread ever enters, and both do nothing.
+void sys_lock_acquire();
+void sys_lock_release();
 
 // --- Memory (memory.cpp) ------------------------------------------------------------------
 
@@ -47,8 +51,100 @@ const char* sys_arg(int32_t index);
 
 // --- Text (text.cpp) ----------------------------------------------------------------------
 
+// Case mapping, wide-string search and comparison, and the 8-bit code page, for the string
+// operations. POSIX: the process locale's tables, towlower and ISO 8859-1. Windows: CharUpperW
+// and CharLowerW, msvcrt's wcsstr, wcsncmp and _wcsnicmp, and the ANSI code page.
+
+// Upper-cases a zero-terminated text in place, one unit for one unit. POSIX: ASCII a to z, and
+// towupper for the other units below 0x8000 when it gives one such unit.
+void sys_text_upper(char16_t* text);
+// Folds the unit that a case-insensitive search tests first. POSIX: the locale's single-byte
+// lower-case table, for units up to 0xFF only. Windows: CharLowerW.
+char16_t sys_fold_lead(char16_t unit);
+// Folds any other unit of a case-insensitive search. POSIX: towlower, for units below 0x8000
+// only. Windows: CharLowerW.
+char16_t sys_fold(char16_t unit);
+// The first occurrence of a non-empty pattern in a text, or null.
+const char16_t* sys_text_search(const char16_t* text, const char16_t* pattern);
+// Compares at most n units, stopping after a terminator that both share: 0 when they match.
+// The folded form compares case-insensitively (POSIX: sys_fold on both sides).
+int sys_text_compare(const char16_t* a, const char16_t* b, int32_t n);
+int sys_text_compare_folded(const char16_t* a, const char16_t* b, int32_t n);
+// True for a unit that separates the folders of a path: '/', and on Windows the backslash too.
+bool sys_path_separator(char16_t unit);
+// The 8-bit code page, with a resolved count (>= 1) and, for a conversion, size >= 1. A null
+// dst asks for the size. Returns the bytes or units produced.
+int32_t sys_ansi_encode(const char16_t* src, int32_t count, char* dst, int32_t size);
+int32_t sys_ansi_decode(const char* src, int32_t count, char16_t* dst, int32_t size);
+
 // --- Files (files.cpp) --------------------------------------------------------------------
+
+// A native file is a pointer-sized value, 0 for none: POSIX a FILE* (made unbuffered, so the
+// stream's own buffer is the only one), Windows a HANDLE.
+
+// The build's line terminator: u"\n" on POSIX, u"\r\n" on Windows.
+extern const char16_t SYS_LINE_END[];
+
+constexpr int32_t SYS_OPEN_READ = 0;    // an existing regular file (or a link to one), read only
+constexpr int32_t SYS_OPEN_UPDATE = 1;  // read and write; created when missing, contents kept
+constexpr int32_t SYS_OPEN_CREATE = 2;  // read and write; created, or emptied when it exists
+
+constexpr int32_t SYS_SHARE_NONE = 0;  // Windows: exclusive use (POSIX ignores sharing)
+constexpr int32_t SYS_SHARE_READ = 1;  // Windows: others may read meanwhile
+constexpr int32_t SYS_SHARE_ALL = 2;   // Windows: others may read, write and delete meanwhile
+
+constexpr int32_t SYS_SEEK_CURRENT = 1;
+constexpr int32_t SYS_SEEK_END = 2;
+
+// Opens a file by name (null is empty); 0 when it cannot be opened. SYS_OPEN_READ refuses
+// anything that is not a regular file, without blocking on a FIFO or a device.
+intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share);
+// Bytes read into dst (0 at the end of the file or on an error).
+int32_t sys_file_read(intptr_t file, void* dst, int32_t bytes);
+// Bytes written; fewer than asked when the system refused or shortened the write.
+int32_t sys_file_write(intptr_t file, const void* src, int32_t bytes);
+// POSIX: fflush, required between writing and reading a libc stream. Windows: nothing.
+// Each returns true on success.
+bool sys_file_flush(intptr_t file);
+bool sys_file_seek(intptr_t file, int64_t offset, int32_t origin);
+// Cuts the file at its current position.
+bool sys_file_truncate(intptr_t file);
+// Closes the file; false when the system reported an error (data may be lost).
+bool sys_file_close(intptr_t file);
 
 // --- Directories and file system (fs.cpp) -------------------------------------------------
 
+// One directory listing in progress. Each side defines its own record; shared code knows only
+// its size and that its first field is the pointer-sized native handle, non-zero while open.
+struct DirectoryScan;
+int32_t sys_dir_scan_size();
+// Opens a listing of `directory` (null or empty: the current directory) for the names that
+// match `pattern` (null or empty: every name) into a zero record. False when it cannot be
+// listed; the record may then hold anything but an open handle.
+bool sys_dir_open(DirectoryScan* scan, const char16_t* directory, const char16_t* pattern);
+// Moves to the next matching entry; false at the end of the listing.
+bool sys_dir_next(DirectoryScan* scan);
+bool sys_dir_entry_is_directory(const DirectoryScan* scan);
+// The current entry's name onto the TempStringStack at the offset (empty when none).
+void sys_dir_entry_name(const DirectoryScan* scan, int32_t offset);
+// Closes the native handle and releases what the record owns; the caller then frees it.
+void sys_dir_close(DirectoryScan* scan);
+// The current directory with a trailing separator onto the stack at the offset, or empty.
+void sys_current_directory(int32_t offset);
+bool sys_delete_file(const char16_t* name);
+
 // --- Console (console.cpp) ----------------------------------------------------------------
+
+// POSIX: byte orientation for stdin, stdout and stderr, and the terminal attributes of stdin
+// saved (all zero when it is no terminal). Windows: nothing.
+void sys_console_init();
+// POSIX: non-canonical input without echo on the terminal, restored by sys_console_end or by
+// an interrupt, quit, hang-up or termination signal. Windows: takes the standard output handle
+// and installs the console control handler.
+void sys_console_open();
+// POSIX: re-applies the saved terminal attributes, opened or not. Windows: nothing.
+void sys_console_end();
+// Writes the text (null is empty) and the line end, and flushes. POSIX: UTF-8 and LF. Windows:
+// nothing before sys_console_open; UTF-16 to a console, otherwise bytes chosen by the format
+// (2 UTF-8, 24 the ANSI code page, any other UTF-16LE), each with CR LF.
+void sys_console_write_line(const char16_t* text, int32_t format);

@@ -1,1 +1,79 @@
-// Placeholder: this side's primitives for console.
+// POSIX side of the console: byte-oriented standard streams, the terminal attributes of
+// standard input, and the signals that must not leave the terminal without echo.
+#include <signal.h>
+#include <stdio.h>
+#include <termios.h>
+#include <wchar.h>
+
+#include "platform/sys.h"
+#include "runtime/strings/strings.h"
+
+namespace {
+
+constinit termios saved = {};    // stdin's attributes from sys_console_init
+constinit termios working = {};  // the copy that sys_console_open applies
+// Set only when stdin is a terminal: an all-zero record applied to a real terminal would set
+// its speed to 0, which hangs it up.
+constinit volatile sig_atomic_t saved_valid = 0;
+constinit bool signals_installed = false;
+
+constexpr int RESTORING_SIGNALS[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+
+// Runs with the signal blocked and its action already back to the default (SA_RESETHAND): the
+// raised signal is delivered as the handler returns and ends the process the usual way.
+// tcsetattr and raise are async-signal-safe.
+void restore_terminal_on_signal(int signal_number) {
+  if (saved_valid) tcsetattr(0, TCSANOW, &saved);
+  raise(signal_number);
+}
+
+void install_signal_handlers() {
+  if (signals_installed) return;
+  signals_installed = true;
+  for (int signal_number : RESTORING_SIGNALS) {
+    struct sigaction previous = {};
+    // A signal that the process was started with ignored (nohup, background jobs) stays so.
+    if (sigaction(signal_number, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
+      continue;
+    }
+    struct sigaction action = {};
+    action.sa_handler = restore_terminal_on_signal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+  }
+}
+
+}  // namespace
+
+void sys_console_init() {
+  fwide(stdin, -1);
+  fwide(stdout, -1);
+  fwide(stderr, -1);
+  if (tcgetattr(0, &saved) == 0) saved_valid = 1;
+}
+
+void sys_console_open() {
+  working = saved;
+  working.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  working.c_cc[VTIME] = 0;
+  working.c_cc[VMIN] = 0;
+  if (!saved_valid) return;  // not a terminal: nothing to change or to restore
+  install_signal_handlers();
+  tcsetattr(0, TCSANOW, &working);
+}
+
+void sys_console_end() {
+  if (saved_valid) tcsetattr(0, TCSANOW, &saved);
+}
+
+void sys_console_write_line(const char16_t* text, int32_t) {
+  if (!text) {
+    putchar('\n');
+  } else {
+    char* bytes = str_to_utf8(text);
+    puts(bytes);
+    bytes_free(bytes);
+  }
+  fflush(stdout);
+}

@@ -5,3 +5,10 @@
 void sys_locale_init() {}
 
 void sys_exit(int status) { ExitProcess(static_cast<UINT>(status)); }
+
+namespace {
+constinit SRWLOCK process_lock = SRWLOCK_INIT;
+}
+
+void sys_lock_acquire() { AcquireSRWLockExclusive(&process_lock); }
+void sys_lock_release() { ReleaseSRWLockExclusive(&process_lock); }

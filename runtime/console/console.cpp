@@ -1,8 +1,22 @@
-// Placeholder until the console library lands.
+// Console: the output format and the order of the platform's console steps.
 #include "runtime/console/console.h"
 
-void console_init() {}
-int32_t console_open(int32_t) { return 1; }
-void console_write_line(const char16_t*) {}
+#include "platform/sys.h"
+
+namespace {
+constinit int32_t output_format = 2;  // text format for output that is not a console: UTF-8
+}
+
+void console_init() { sys_console_init(); }
+
+int32_t console_open(int32_t format) {
+  output_format = format;
+  sys_console_open();
+  return 1;
+}
+
+void console_write_line(const char16_t* text) { sys_console_write_line(text, output_format); }
+
 void console_close() {}
-void console_end() {}
+
+void console_end() { sys_console_end(); }

@@ -1,15 +1,23 @@
-// Console: whole lines to standard output, in UTF-8 (or the chosen format on Windows when the
-// output is redirected), each followed by the build's line end and flushed at once.
+// Console: whole lines to standard output, each followed by the build's line end (POSIX LF,
+// Windows CR LF) and flushed at once. Nothing is ever read from the console.
 #pragma once
 
 #include <cstdint>
 
-// POSIX: byte orientation for the standard streams; saves the terminal attributes of stdin.
+// POSIX: fixes stdin, stdout and stderr to byte orientation and saves the terminal attributes
+// of stdin. Windows: nothing. Called by runtime_init.
 void console_init();
-// Opens the console for output in the given text format (2 = UTF-8). Returns 1.
+// Opens the console for output; returns 1. POSIX: turns off echo and line input on the
+// terminal until console_end (an interrupt, quit, hang-up or termination signal restores the
+// terminal too); output is always UTF-8. Windows: takes the standard output handle and
+// installs the console control handler; `format` chooses the bytes written when the output is
+// not a console: 2 UTF-8 (the default), 24 the ANSI code page, any other UTF-16LE.
 int32_t console_open(int32_t format);
-// Writes the text (null is empty) and one line end.
+// Writes the text (null is empty) and one line end. Windows: nothing before console_open.
+// Bytes that were not UTF-8 when decoded go out as they came in. Write errors are ignored.
 void console_write_line(const char16_t* text);
+// Ends the run's use of the console; writes nothing and changes no setting.
 void console_close();
-// POSIX: restores the saved terminal attributes.
+// POSIX: restores the saved terminal attributes, whether or not the console was opened.
+// Windows: nothing. Called by runtime_end.
 void console_end();

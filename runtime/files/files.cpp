@@ -1,5 +1,271 @@
-// Placeholder until the file library lands.
+// The file library's streams: the file table, opening and closing, the buffer that serves
+// reading and writing in turn, and writing text. The line readers are in read.cpp.
 #include "runtime/files/files.h"
 
-void file_init() {}
-void file_end() {}
+#include <cstring>
+
+#include "app/memory.h"
+#include "platform/sys.h"
+#include "runtime/strings/strings.h"
+
+constinit int32_t file_buffer_size = 4096;
+
+namespace {
+
+constinit ObjTable<FileStream> file_table;
+// file_close(-1): stays 1 while every file that the walk closes reports success.
+constinit int32_t close_all_ok = 1;
+
+// Writes straight to the file and records a refused or shortened write.
+int32_t write_through(FileStream* s, const void* src, int32_t n) {
+  int32_t written = sys_file_write(s->file, src, n);
+  if (written != n) s->error = 1;
+  return written;
+}
+
+// Leaves write mode: the pending output goes out, and a libc stream must be flushed before it
+// may be read from.
+void enter_read_mode(FileStream* s) {
+  stream_flush(s);
+  if (!sys_file_flush(s->file)) s->error = 1;
+  s->mode = STREAM_READ;
+  s->count = 0;
+  s->fill = 0;
+}
+
+int32_t close_stream(intptr_t number) {
+  FileStream* s = file_table.get(number);
+  if (!s) return 0;
+  if (s->buffer) {
+    stream_flush(s);
+    mem_free(s->buffer);
+  }
+  if (!sys_file_close(s->file)) s->error = 1;
+  int32_t ok = s->error ? 0 : 1;
+  file_table.free(number);
+  return ok;
+}
+
+// The table's clean-up: runs for file_close(-1) and when a busy number is opened again.
+void close_for_table(intptr_t number) {
+  if (file_table.get(number) && !close_stream(number)) close_all_ok = 0;
+}
+
+intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32_t kind) {
+  int32_t format = file_format(flags, TEXT_UTF8);
+  FileStream* s = file_table.alloc(number);
+  if (!s) return 0;
+  intptr_t id = number == OBJ_AUTO ? file_table.handle(s) : number;
+  int32_t share = (flags & FILE_OPEN_SHARE_ALL)    ? SYS_SHARE_ALL
+                  : (flags & FILE_OPEN_SHARE_READ) ? SYS_SHARE_READ
+                                                   : SYS_SHARE_NONE;
+  intptr_t file = sys_file_open(name, kind, share);
+  if (!file) {
+    file_table.free(id);
+    return 0;
+  }
+  uint8_t* buffer = nullptr;
+  if (file_buffer_size > 0 && !(flags & FILE_NO_BUFFER)) {
+    buffer = static_cast<uint8_t*>(mem_alloc(static_cast<size_t>(file_buffer_size)));
+  }
+  s->file = file;
+  s->buffer = buffer;
+  s->size = buffer ? file_buffer_size : 0;
+  s->count = 0;
+  s->fill = 0;
+  s->mode = STREAM_READ;
+  s->format = format;
+  s->read_only = kind == SYS_OPEN_READ ? 1 : 0;
+  s->error = 0;
+  if (kind == SYS_OPEN_UPDATE && (flags & FILE_APPEND)) sys_file_seek(file, 0, SYS_SEEK_END);
+  return number == OBJ_AUTO ? id : file;
+}
+
+}  // namespace
+
+// --- Stream layer ----------------------------------------------------------------------------
+
+int32_t stream_read(FileStream* s, void* dst, int32_t n) {
+  if (s->mode == STREAM_WRITE) enter_read_mode(s);
+  if (n <= 0) return 0;
+  auto* out = static_cast<uint8_t*>(dst);
+  if (!s->buffer) return sys_file_read(s->file, out, n);
+
+  if (n <= s->count) {
+    memcpy(out, s->buffer + (s->fill - s->count), static_cast<size_t>(n));
+    s->count -= n;
+    return n;
+  }
+  int32_t done = s->count;
+  memcpy(out, s->buffer + (s->fill - s->count), static_cast<size_t>(done));
+  s->count = 0;
+  int32_t wanted = n - done;
+  if (wanted < s->size) {
+    int32_t got = sys_file_read(s->file, s->buffer, s->size);
+    s->fill = got;
+    int32_t take = got < wanted ? got : wanted;
+    memcpy(out + done, s->buffer, static_cast<size_t>(take));
+    s->count = got - take;
+    return done + take;
+  }
+  s->fill = 0;
+  return done + sys_file_read(s->file, out + done, wanted);
+}
+
+int32_t stream_write(FileStream* s, const void* src, int32_t n) {
+  if (n <= 0) return 0;
+  if (s->read_only) {
+    s->error = 1;
+    return 0;
+  }
+  if (s->mode == STREAM_READ) {
+    // The file is ahead of the caller by the read-ahead not yet consumed; the bytes written
+    // belong right after what was consumed, so give the read-ahead back. The seek also serves
+    // as the positioning that a libc stream needs between reading and writing.
+    if (!sys_file_seek(s->file, -static_cast<int64_t>(s->count), SYS_SEEK_CURRENT)) s->error = 1;
+    s->mode = STREAM_WRITE;
+    s->count = s->size;
+    s->fill = 0;
+  }
+  if (!s->buffer) {
+    int32_t written = write_through(s, src, n);
+    if (!sys_file_flush(s->file)) s->error = 1;
+    return written;
+  }
+  if (n < s->count) {
+    memcpy(s->buffer + (s->size - s->count), src, static_cast<size_t>(n));
+    s->count -= n;
+    return n;
+  }
+  stream_flush(s);
+  if (n < s->size) {
+    memcpy(s->buffer, src, static_cast<size_t>(n));
+    s->count -= n;
+    return n;
+  }
+  return write_through(s, src, n);
+}
+
+int32_t stream_flush(FileStream* s) {
+  if (s->mode != STREAM_WRITE || !s->buffer) return 0;
+  int32_t pending = s->size - s->count;
+  s->count = s->size;
+  return pending > 0 ? write_through(s, s->buffer, pending) : 0;
+}
+
+void stream_unread(FileStream* s, int32_t n) {
+  if (s->buffer && s->fill - s->count >= n) {
+    s->count += n;
+    return;
+  }
+  // Some of those bytes came before the last refill (or the stream has no buffer): move the
+  // file back over them and over the read-ahead, which is dropped.
+  sys_file_seek(s->file, -static_cast<int64_t>(s->count + n), SYS_SEEK_CURRENT);
+  s->count = 0;
+  s->fill = 0;
+}
+
+int32_t stream_getc_slow(FileStream* s) {
+  uint8_t byte;
+  return stream_read(s, &byte, 1) == 1 ? byte : -1;
+}
+
+// --- Start, end, open, close -------------------------------------------------------------------
+
+void file_init() {
+  if (!file_table.exists()) {
+    file_table.create(static_cast<int32_t>(sizeof(FileStream)), 16, close_for_table);
+  }
+}
+
+void file_end() { file_close(-1); }
+
+FileStream* file_stream(intptr_t number) { return file_table.get(number); }
+
+intptr_t file_open_read(intptr_t number, const char16_t* name, int32_t flags) {
+  return open_stream(number, name, flags, SYS_OPEN_READ);
+}
+
+intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags) {
+  return open_stream(number, name, flags, SYS_OPEN_UPDATE);
+}
+
+intptr_t file_create(intptr_t number, const char16_t* name, int32_t flags) {
+  return open_stream(number, name, flags, SYS_OPEN_CREATE);
+}
+
+int32_t file_close(intptr_t number) {
+  if (number != -1) return close_stream(number);
+  close_all_ok = 1;
+  file_table.free_all();
+  return close_all_ok;
+}
+
+int32_t file_error(intptr_t number) {
+  FileStream* s = file_table.get(number);
+  return s ? s->error : 0;
+}
+
+int32_t file_truncate(intptr_t number) {
+  FileStream* s = file_table.get(number);
+  if (!s) return 0;
+  if (s->read_only) {
+    s->error = 1;
+    return 0;
+  }
+  bool ok;
+  if (s->mode == STREAM_WRITE) {
+    int32_t pending = s->size - s->count;
+    ok = stream_flush(s) == pending;
+  } else {
+    // The cut belongs after the bytes consumed, not after the read-ahead.
+    ok = s->count == 0 || sys_file_seek(s->file, -static_cast<int64_t>(s->count), SYS_SEEK_CURRENT);
+    s->count = 0;
+    s->fill = 0;
+  }
+  ok = ok && sys_file_truncate(s->file);
+  if (!ok) s->error = 1;
+  return ok ? 1 : 0;
+}
+
+// --- Probing and writing -----------------------------------------------------------------------
+
+int32_t file_eof(intptr_t number) {
+  FileStream* s = file_table.get(number);
+  if (!s) return 0;
+  // Buffered or not, the probe reads one byte and gives it back, so the answer does not depend
+  // on an earlier read having run into the end.
+  uint8_t byte;
+  if (stream_read(s, &byte, 1) == 0) return 1;
+  stream_unread(s, 1);
+  return 0;
+}
+
+int32_t file_write_string(intptr_t number, const char16_t* text, int32_t format) {
+  FileStream* s = file_table.get(number);
+  if (!s || !text || !text[0]) return 0;
+  format = file_format(format, s->format);
+  if (format == TEXT_UTF16) return stream_write(s, text, 2 * str_len(text));
+
+  uint32_t codepage = format == TEXT_UTF8 ? CP_UTF8 : CP_ACP;
+  int32_t size = text_encode(codepage, 0, text, -1, nullptr, 0);
+  if (size <= 0) return 0;
+  auto* bytes = static_cast<char*>(mem_alloc(static_cast<size_t>(size) + 1));
+  if (!bytes) {
+    s->error = 1;
+    return 0;
+  }
+  int32_t made = text_encode(codepage, 0, text, -1, bytes, size);
+  // The text holds no 0 unit, so a 0 byte at the end is its terminator, which is not written.
+  // The encoding ends without it only before a high surrogate that has no pair.
+  if (made > 0 && bytes[made - 1] == 0) --made;
+  int32_t written = stream_write(s, bytes, made);
+  mem_free(bytes);
+  return written;
+}
+
+void file_write_line(intptr_t number, const char16_t* text, int32_t format) {
+  if (!file_table.get(number)) return;
+  file_write_string(number, text, format);
+  file_write_string(number, SYS_LINE_END, format);
+}

@@ -1,7 +1,154 @@
-// Buffered, line-oriented text files under object numbers.
+// Buffered, line-oriented text files under object numbers. Each open file is a FileStream with
+// a byte buffer of its own that serves reading and writing in turn, and a text format that
+// says how its text is encoded. In memory all text is String16.
+//
+// Numbers: a fixed number of 0 or more, or OBJ_AUTO (-1) on an open to get a dynamic handle,
+// which then addresses the file. Opening under a number that holds an open file closes that
+// file first (flushing it). Operations on a number with no open file do nothing and return 0
+// (a text result is the empty string). Texts may be null (the empty string).
+//
+// Text results follow the producer convention of runtime/strings/strings.h: the last argument
+// is the result offset on the TempStringStack.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "runtime/files/objtab.h"
+
+// --- Formats and flags -----------------------------------------------------------------------
+
+// Text formats: the low five bits of a flags word. 0 means the default: an open gives the file
+// TEXT_UTF8; a read or a write uses the file's own format. Every code other than 0, 2 and 25
+// is taken as TEXT_ASCII.
+constexpr int32_t TEXT_UTF8 = 2;    // UTF-8; bytes outside well-formed sequences kept as they are
+constexpr int32_t TEXT_ASCII = 24;  // one byte a character: POSIX ISO 8859-1, Windows the ANSI page
+constexpr int32_t TEXT_UTF16 = 25;  // UTF-16 code units, low byte first, as held in a String16
+constexpr int32_t FILE_FORMAT_MASK = 0x1F;
+
+// Read flags of file_read_text: line ends are ordinary characters.
+constexpr int32_t FILE_READ_RAW = 0x10000;
+
+// Open flags (with a format in the low five bits; other bits are ignored).
+constexpr int32_t FILE_OPEN_SHARE_READ = 0x20000;  // Windows: others may read meanwhile
+constexpr int32_t FILE_OPEN_SHARE_ALL = 0x40000;   // Windows: others may also write and delete;
+                                                   // wins over FILE_OPEN_SHARE_READ
+constexpr int32_t FILE_NO_BUFFER = 0x80000;        // every read and write goes to the file
+constexpr int32_t FILE_APPEND = 0x100000;          // file_open: start at the end of the file
+
+// The buffer size given to each stream opened from now on, in bytes; 0 opens unbuffered.
+// Nothing in the program changes it.
+extern constinit int32_t file_buffer_size;
+
+// --- Start and end -----------------------------------------------------------------------------
+
+// Creates the file table (16 slots, growing by 16). A second call keeps the existing table.
 void file_init();
+// Closes every open file, as file_close(-1).
 void file_end();
+
+// --- Opening and closing -----------------------------------------------------------------------
+
+// Opens an existing regular file (or a link to one) read-only, as text in the flags' format.
+// Directories, FIFOs and devices are refused without blocking. Returns 0 on failure (the number
+// stays free); otherwise the native file for a fixed number, the dynamic handle for OBJ_AUTO.
+// A buffer that cannot be allocated leaves the file unbuffered; the open still succeeds.
+intptr_t file_open_read(intptr_t number, const char16_t* name, int32_t flags = 0);
+// Opens for reading and writing, creating the file when it is missing. The contents are kept:
+// writing overwrites from the start (from the end with FILE_APPEND), and bytes beyond the last
+// one written stay unless file_truncate cuts them. Result as file_open_read.
+intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags = 0);
+// Opens for reading and writing, creating the file or emptying an existing one. Windows: when
+// that is refused, retries to empty it write-only (the file then reads as empty).
+intptr_t file_create(intptr_t number, const char16_t* name, int32_t flags = 0);
+
+// Writes out the buffer, closes the file and frees the number. Returns 1 when the file was open
+// and every byte written to it reached the file (no write, flush, truncation or close failed
+// and no write was refused); 0 otherwise, and 0 when no file is open under the number.
+// With -1, closes every open file (fixed numbers ascending, then dynamic ones newest first) and
+// returns 1 when none of them reported a failure.
+int32_t file_close(intptr_t number);
+
+// Non-zero once any write to the open file failed: the system refused or shortened a write, a
+// flush or a truncation, a read-only file was written to, or the encoded copy of a text could
+// not be allocated. It stays set until the file is closed. 0 when no file is open.
+int32_t file_error(intptr_t number);
+
+// Writes out the buffer and cuts the file at the current position (after the bytes consumed or
+// written so far). Returns 1 on success; 0 on failure (also recorded by file_error), for a
+// read-only file, and when no file is open.
+int32_t file_truncate(intptr_t number);
+
+// --- Reading -------------------------------------------------------------------------------------
+
+// Non-zero when no byte is left to read. A file with buffered output is written out first.
+int32_t file_eof(intptr_t number);
+
+// Reads text in the format of the read flags (0: the file's) onto the stack at the offset.
+// Line mode (without FILE_READ_RAW): the text up to the next LF, CR LF or lone CR, without it.
+// Raw mode: line ends are kept and the read goes on. Either way a zero character ends the text
+// and is dropped, and so does the end of the file. `limit` counts characters read, line ends
+// included; -1 means none. UTF-8: a byte that does not begin a well-formed sequence is a
+// character of its own, kept as a unit 0xDC00 + byte (written back as that byte).
+void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offset);
+// The next line: file_read_text with flags 0 and no limit.
+void file_read_line(intptr_t number, int32_t offset);
+
+// --- Writing -------------------------------------------------------------------------------------
+
+// Writes the text in the format given (0: the file's), without a terminator. Returns the bytes
+// taken for it; 0 for an empty text, a refused write or no open file.
+int32_t file_write_string(intptr_t number, const char16_t* text, int32_t format = 0);
+// Writes the text and then the build's line terminator (LF on POSIX, CR LF on Windows), both in
+// the format given.
+void file_write_line(intptr_t number, const char16_t* text, int32_t format = 0);
+
+// --- Stream layer (internal: the line readers and the tests use it) ------------------------------
+
+constexpr int32_t STREAM_WRITE = 0;
+constexpr int32_t STREAM_READ = 1;
+
+struct FileStream {
+  intptr_t file;      // native file (sys_file_open); non-zero while open
+  uint8_t* buffer;    // the stream's buffer of `size` bytes; null when unbuffered
+  int32_t size;       // bytes in the buffer; 0 when unbuffered
+  int32_t count;      // read mode: read-ahead bytes not yet consumed; write mode: free bytes
+  int32_t fill;       // read mode: bytes the last refill put in; the next byte is at fill - count
+  int32_t mode;       // STREAM_READ (buffer holds read-ahead) or STREAM_WRITE (pending output)
+  int32_t format;     // TEXT_UTF8, TEXT_UTF16 or TEXT_ASCII
+  int32_t read_only;  // 1: opened by file_open_read, writes are refused
+  int32_t error;      // 1 once a write, flush, truncation or close failed or was refused
+};
+static_assert(offsetof(FileStream, file) == 0, "the object table sees the native file first");
+
+// The format that a format code (the low five bits of a word) stands for: `fallback` for 0,
+// TEXT_ASCII for every code other than TEXT_UTF8 and TEXT_UTF16.
+inline int32_t file_format(int32_t code, int32_t fallback) {
+  code &= FILE_FORMAT_MASK;
+  if (code == 0) return fallback;
+  return code == TEXT_UTF8 || code == TEXT_UTF16 ? code : TEXT_ASCII;
+}
+
+// The open stream under a number, or null.
+FileStream* file_stream(intptr_t number);
+
+// Copies up to n bytes from the file through the buffer; returns the bytes delivered (fewer at
+// the end of the file). Pending output is written out first. Requests of at least the buffer
+// size bypass it.
+int32_t stream_read(FileStream* s, void* dst, int32_t n);
+// Copies n bytes into the file through the buffer; returns the bytes taken. Unconsumed
+// read-ahead is given back first. The buffer is never left full: a write that would fill it
+// writes the pending bytes out first. Requests of at least the buffer size bypass it.
+int32_t stream_write(FileStream* s, const void* src, int32_t n);
+// Writes out the pending output (write mode only); returns the bytes written.
+int32_t stream_flush(FileStream* s);
+// Gives back the last n bytes read, so that the next read delivers them again.
+void stream_unread(FileStream* s, int32_t n);
+
+int32_t stream_getc_slow(FileStream* s);
+// The next byte (0 to 255), or -1 at the end of the file. A byte already in the buffer is
+// taken right here; only a refill or an unbuffered stream calls out.
+inline int32_t stream_getc(FileStream* s) {
+  if (s->count > 0 && s->mode == STREAM_READ) return s->buffer[s->fill - s->count--];
+  return stream_getc_slow(s);
+}

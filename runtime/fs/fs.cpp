@@ -1,4 +1,61 @@
-// Placeholder until the directory library lands.
+// The directory library's shared side: the scan table, the lookups by object number and the
+// shutdown. Each platform's listing work sits behind the sys_dir_ primitives.
 #include "runtime/fs/fs.h"
 
-void dir_end() {}
+#include "platform/sys.h"
+#include "runtime/files/objtab.h"
+#include "runtime/strings/strings.h"
+
+namespace {
+
+constexpr int32_t SCAN_STEP = 16;
+
+// Made by the first dir_examine; never destroyed.
+constinit ObjTable<DirectoryScan> scans{};
+
+}  // namespace
+
+intptr_t dir_examine(intptr_t number, const char16_t* directory, const char16_t* pattern) {
+  if (!scans.exists() && !scans.create(sys_dir_scan_size(), SCAN_STEP, dir_finish)) return 0;
+  DirectoryScan* scan = scans.alloc(number);
+  if (!scan) return 0;
+  intptr_t handle = number == OBJ_AUTO ? scans.handle(scan) : number;
+  if (!sys_dir_open(scan, directory, pattern)) {
+    scans.free(handle);
+    return 0;
+  }
+  return number == OBJ_AUTO ? handle : 1;
+}
+
+int32_t dir_next(intptr_t number) {
+  DirectoryScan* scan = scans.get(number);
+  return scan && sys_dir_next(scan) ? 1 : 0;
+}
+
+int32_t dir_entry_type(intptr_t number) {
+  const DirectoryScan* scan = scans.get(number);
+  if (!scan) return DIR_ENTRY_NONE;
+  return sys_dir_entry_is_directory(scan) ? DIR_ENTRY_DIRECTORY : DIR_ENTRY_FILE;
+}
+
+void dir_entry_name(intptr_t number, int32_t offset) {
+  const DirectoryScan* scan = scans.get(number);
+  if (scan) {
+    sys_dir_entry_name(scan, offset);
+  } else {
+    temp_reserve(0, offset)[0] = 0;
+  }
+}
+
+void dir_finish(intptr_t number) {
+  DirectoryScan* scan = scans.get(number);
+  if (!scan) return;
+  sys_dir_close(scan);
+  scans.free(number);
+}
+
+void dir_end() { scans.free_all(); }
+
+void fs_current_directory(int32_t offset) { sys_current_directory(offset); }
+
+int32_t fs_delete_file(const char16_t* name) { return sys_delete_file(name) ? 1 : 0; }

@@ -1,2 +1,201 @@
-// Placeholder until the string operations land.
+// Operations on String16 texts: leading part, upper case, equality, search, replacement and
+// the file part of a path. Results go onto the TempStringStack by the producer convention.
+#include <cstring>
+
+#include "platform/sys.h"
 #include "runtime/strings/strings.h"
+
+namespace {
+
+constexpr int32_t NO_LIMIT = -1;
+
+// Moves n units (the regions may overlap) and terminates them.
+void move_units(char16_t* dst, const char16_t* src, int32_t n) {
+  if (n > 0) memmove(dst, src, static_cast<size_t>(n) * 2);
+  dst[n] = 0;
+}
+
+// Leaves the n units at `from` on the stack at the offset and returns their place; `from` may
+// lie on the stack itself, at the offset or above it.
+char16_t* produce_part(const char16_t* from, int32_t n, int32_t offset) {
+  int32_t located = temp_locate(from);
+  char16_t* dst = temp_reserve(n, offset);
+  if (located) from = temp_resolve(located);
+  move_units(dst, from, n);
+  return dst;
+}
+
+// Whether the search text matches at text[i]. The case-sensitive test looks at the first unit
+// before comparing the whole search text; an empty search text never matches.
+bool matches_at(const char16_t* text, int32_t i, const char16_t* search, int32_t m, bool folded) {
+  if (m == 0) return false;
+  if (folded) return sys_text_compare_folded(text + i, search, m) == 0;
+  return text[i] == search[0] && sys_text_compare(text + i, search, m) == 0;
+}
+
+int32_t clamp_start(int32_t start, int32_t n) {
+  if (start < 1) return 0;
+  return start - 1 > n ? n : start - 1;
+}
+
+// Stack inputs go to the heap first: the result may be written where they lie. Without memory
+// for the copy the run cannot go on.
+const char16_t* heap_copy_if_on_stack(const char16_t* text, char16_t*& owned) {
+  owned = nullptr;
+  if (!text || !temp_locate(text)) return text;
+  owned = str_dup(text);
+  if (!owned) sys_exit(1);
+  return owned;
+}
+
+void replace_in_place(char16_t* text, const char16_t* search, const char16_t* replacement,
+                      bool folded, int32_t start, int32_t limit) {
+  int32_t n = str_len(text), m = str_len(search);
+  if (m == 0 || limit == 0 || str_len(replacement) != m) return;
+  int32_t done = 0;
+  for (int32_t i = clamp_start(start, n); i < n;) {
+    if (matches_at(text, i, search, m, folded)) {
+      memcpy(text + i, replacement, static_cast<size_t>(m) * 2);
+      i += m;
+      if (++done == limit) break;
+    } else {
+      ++i;
+    }
+  }
+}
+
+}  // namespace
+
+void str_left(const char16_t* text, int32_t n, int32_t offset) {
+  int32_t length = str_len(text);
+  int32_t count = n < 0 ? 0 : (n > length ? length : n);
+  produce_part(text, count, offset);
+}
+
+void str_upper(const char16_t* text, int32_t offset) {
+  sys_text_upper(produce_part(text, str_len(text), offset));
+}
+
+int32_t str_equal(const char16_t* a, const char16_t* b) {
+  int32_t n = str_len(a);
+  if (str_len(b) != n) return 0;
+  return n == 0 || memcmp(a, b, static_cast<size_t>(n) * 2) == 0 ? 1 : 0;
+}
+
+int32_t str_find(const char16_t* text, const char16_t* pattern, int32_t start, int32_t mode) {
+  if (!text || !*text || !pattern || !*pattern) return 0;
+  int32_t n = str_len(text);
+  int32_t s = clamp_start(start, n);
+  if (!(mode & STR_CASE_INSENSITIVE)) {
+    const char16_t* found = sys_text_search(text + s, pattern);
+    return found ? static_cast<int32_t>(found - text) + 1 : 0;
+  }
+  // The candidate's first unit is folded with the lead table, the units after it in full.
+  char16_t lead = sys_fold_lead(pattern[0]);
+  for (int32_t i = s; i < n; ++i) {
+    if (sys_fold_lead(text[i]) != lead) continue;
+    int32_t j = 1;
+    while (pattern[j] && text[i + j] && sys_fold(text[i + j]) == sys_fold(pattern[j])) ++j;
+    if (!pattern[j]) return i + 1;
+  }
+  return 0;
+}
+
+void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
+                 int32_t offset) {
+  str_replace(text, search, replacement, 0, 0, NO_LIMIT, offset);
+}
+
+void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
+                 int32_t mode, int32_t offset) {
+  str_replace(text, search, replacement, mode, 0, NO_LIMIT, offset);
+}
+
+void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
+                 int32_t mode, int32_t start, int32_t offset) {
+  str_replace(text, search, replacement, mode, start, NO_LIMIT, offset);
+}
+
+void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
+                 int32_t mode, int32_t start, int32_t limit, int32_t offset) {
+  bool folded = mode & STR_CASE_INSENSITIVE;
+  if (mode & STR_IN_PLACE) {
+    if (text)
+      replace_in_place(const_cast<char16_t*>(text), search, replacement, folded, start, limit);
+    return;
+  }
+  char16_t *own_text, *own_search, *own_replacement;
+  text = heap_copy_if_on_stack(text, own_text);
+  search = heap_copy_if_on_stack(search, own_search);
+  replacement = heap_copy_if_on_stack(replacement, own_replacement);
+  if (!text) text = u"";
+  if (!search) search = u"";
+  if (!replacement) replacement = u"";
+
+  int32_t n = str_len(text), m = str_len(search), r = str_len(replacement);
+  int32_t s = clamp_start(start, n);
+  int32_t k = 0;
+  if (limit != 0) {
+    for (int32_t i = s; i < n;) {
+      if (matches_at(text, i, search, m, folded)) {
+        i += m;
+        if (++k == limit) break;
+      } else {
+        ++i;
+      }
+    }
+  }
+
+  char16_t* dst = temp_reserve(n + k * (r - m), offset);
+  if (k == 0) {
+    move_units(dst, text, n);
+  } else {
+    memcpy(dst, text, static_cast<size_t>(s) * 2);
+    char16_t* out = dst + s;
+    int32_t i = s;
+    for (int32_t left = k; left > 0 && i < n;) {
+      if (matches_at(text, i, search, m, folded)) {
+        memcpy(out, replacement, static_cast<size_t>(r) * 2);
+        out += r;
+        i += m;
+        --left;
+      } else {
+        *out++ = text[i++];
+      }
+    }
+    move_units(out, text + i, n - i);
+  }
+  str_free(own_text);
+  str_free(own_search);
+  str_free(own_replacement);
+}
+
+void str_file_part(const char16_t* path, int32_t offset) { str_file_part(path, 0, offset); }
+
+void str_file_part(const char16_t* path, int32_t mode, int32_t offset) {
+  if (!path || !*path) {
+    produce_part(u"", 0, offset);
+    return;
+  }
+  char16_t quote = mode & STR_QUOTES_ORDINARY ? 0 : u'"';
+  const char16_t* begin = quote && path[0] == quote ? path + 1 : path;
+  // Separators count anywhere in the path, also after a closing quotation mark.
+  for (const char16_t* p = begin; *p; ++p) {
+    if (sys_path_separator(*p)) begin = p + 1;
+  }
+  const char16_t* end = begin;
+  while (*end && *end != quote) ++end;
+  int32_t n = static_cast<int32_t>(end - begin);
+  if (mode & STR_DROP_EXTENSION) {
+    // From the last unit back to the second: a space keeps the whole part, and so does a dot
+    // that is the last unit; any other dot cuts the extension off.
+    for (int32_t i = n - 1; i >= 1; --i) {
+      if (begin[i] == u' ') break;
+      if (begin[i] == u'.') {
+        if (i < n - 1) n = i;
+        break;
+      }
+    }
+  }
+  produce_part(begin, n, offset);
+}

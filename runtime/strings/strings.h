@@ -67,23 +67,35 @@ char16_t* str_dup(const char16_t* text);
 void str_free(char16_t* copy);
 
 // --- Operations on text ----------------------------------------------------------------------
+// Inputs of the producers below may lie on the TempStringStack, even at the result offset.
 
 constexpr int32_t STR_CASE_INSENSITIVE = 1;  // str_find, str_replace: compare folded units
 constexpr int32_t STR_IN_PLACE = 2;          // str_replace: rewrite the text itself
-constexpr int32_t STR_DROP_EXTENSION = 1;    // str_file_part
+constexpr int32_t STR_DROP_EXTENSION = 1;    // str_file_part: without the last extension
+constexpr int32_t STR_QUOTES_ORDINARY = 2;   // str_file_part: '"' is an ordinary unit
 
 // Number of units before the terminator; 0 for null.
 int32_t str_len(const char16_t* text);
 // The first n units (n clamped to 0..length).
 void str_left(const char16_t* text, int32_t n, int32_t offset);
-// An upper-case copy, one unit for one unit.
+// An upper-case copy, one unit for one unit. POSIX: ASCII a to z, and the locale's upper case
+// for other units below 0x8000. Windows: CharUpperW.
 void str_upper(const char16_t* text, int32_t offset);
 // 1 when both texts hold the same units (null equals empty), else 0. No case folding.
 int32_t str_equal(const char16_t* a, const char16_t* b);
-// 1-based position of the first occurrence of pattern at or after start, or 0.
+// 1-based position, counted from the text's beginning, of the first occurrence of pattern at
+// or after start (below 1: from the beginning), or 0. An empty text or pattern gives 0.
+// STR_CASE_INSENSITIVE compares folded units (POSIX: the locale's tables, units from 0x8000
+// up unfolded; Windows: CharLowerW).
 int32_t str_find(const char16_t* text, const char16_t* pattern, int32_t start = 1,
                  int32_t mode = 0);
-// Every occurrence of search from start on, left to right and without overlap, replaced once.
+// The text with the occurrences of search from start on (below 1: from the beginning), found
+// left to right without overlap, each replaced once; a replacement is never searched again and
+// an empty search text matches nothing. A limit stops after that many replacements (-1: none;
+// every shorter form passes -1). STR_CASE_INSENSITIVE compares folded units (POSIX: towlower
+// below 0x8000; Windows: _wcsnicmp). STR_IN_PLACE rewrites the text itself, which must be
+// writable, and leaves nothing on the stack; it does nothing unless the replacement is as long
+// as the search text.
 void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
                  int32_t offset);
 void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
@@ -92,31 +104,42 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
                  int32_t mode, int32_t start, int32_t offset);
 void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
                  int32_t mode, int32_t start, int32_t limit, int32_t offset);
-// The file part of a path (after the last separator, before a quotation mark), optionally
-// without its last extension.
+// The file part of a path: a leading quotation mark is skipped, the part begins after the last
+// separator ('/', on Windows also the backslash) and ends before the next quotation mark.
+// STR_DROP_EXTENSION cuts the part at its last dot, unless that dot is its first or last unit
+// or a space follows it. With STR_QUOTES_ORDINARY quotation marks neither start nor end it.
 void str_file_part(const char16_t* path, int32_t offset);
 void str_file_part(const char16_t* path, int32_t mode, int32_t offset);
 
 // --- Conversions -----------------------------------------------------------------------------
 
-constexpr uint32_t CP_ACP =
-    0;  // the 8-bit code page: ISO 8859-1 on POSIX, the ANSI page on Windows
+// Code pages: the 8-bit page (POSIX: ISO 8859-1; Windows: the ANSI code page) and UTF-8. Any
+// other code page converts nothing.
+constexpr uint32_t CP_ACP = 0;
 constexpr uint32_t CP_UTF8 = 65001;
 
-// UTF-8 keeps any byte string: a byte that is not part of a well-formed sequence decodes to
-// the unit 0xDC00 + byte, and such a unit (not after a high surrogate) encodes back to it.
+// UTF-8 keeps any byte string: decoding accepts only well-formed sequences (shortest form, no
+// surrogates, at most U+10FFFF), and each other byte b becomes the unit 0xDC00 + b. Encoding
+// turns such a unit (0xDC80 to 0xDCFF, not part of a pair) back into its byte. An unpaired high
+// surrogate ends the encoding; other unpaired low surrogates take three bytes. Both builds use
+// this codec; the 8-bit page on Windows is the system's.
 
-// Units to bytes. count -1 means length + 1 (the terminator too). dst null: a size query.
-// Returns the bytes produced or written.
+// Units to bytes; flags are ignored. count -1 means length + 1 (the terminator too); src null
+// or count 0 gives 0. dst null: a size query, the bytes that the conversion produces. Otherwise
+// at most size bytes are written (whole UTF-8 sequences only) and their count returned; a
+// conversion that meets an unpaired high surrogate before its last unit returns 0.
 int32_t text_encode(uint32_t codepage, uint32_t flags, const char16_t* src, int32_t count,
                     char* dst, int32_t size);
-// Bytes to units. count -1 means strlen + 1. dst null: a size query. Returns units produced.
+// Bytes to units; flags are ignored. count -1 means strlen + 1 (a 0 byte gives a 0 unit); src
+// null or count 0 gives 0. dst null: a size query. Otherwise at most size units are written
+// (a surrogate pair whole or not at all) and their count returned.
 int32_t text_decode(uint32_t codepage, uint32_t flags, const char* src, int32_t count,
                     char16_t* dst, int32_t size);
-// A new zero-terminated byte string; never null (an empty one when memory is refused).
+// A new zero-terminated byte string of the text (null is empty), owned by the caller and
+// released with bytes_free. Never null: an empty string when memory is refused.
 char* str_to_utf8(const char16_t* text);
 char* str_to_ansi(const char16_t* text);
 void bytes_free(char* bytes);
-// A zero-terminated byte string decoded onto the stack; null is the empty string.
+// A zero-terminated byte string decoded onto the stack at the offset; null is the empty string.
 void utf8_to_temp(const char* bytes, int32_t offset);
 void ansi_to_temp(const char* bytes, int32_t offset);

@@ -1,0 +1,75 @@
+// The console: the bytes that reach a redirected standard output, in each build.
+#include "runtime/console/console.h"
+
+#include <string>
+
+#include "platform/sys.h"
+#include "support.h"
+
+namespace {
+
+using Bytes = std::string;
+
+// The Windows build answers with its process command line; POSIX has none.
+bool windows_build() { return sys_command_line() != nullptr; }
+Bytes line_end() { return windows_build() ? "\r\n" : "\n"; }
+
+class Console : public StackTest {
+ protected:
+  void SetUp() override {
+    StackTest::SetUp();
+    console_init();
+  }
+  void TearDown() override {
+    console_end();
+    StackTest::TearDown();
+  }
+};
+
+}  // namespace
+
+// Kept first: it needs a process in which the console was never opened.
+TEST_F(Console, WritesNothingBeforeOpenOnWindowsOnly) {
+  Bytes out = captured_stdout([] { console_write_line(u"early"); });
+  EXPECT_EQ(out, windows_build() ? "" : "early" + line_end());
+}
+
+TEST_F(Console, WritesUtf8LinesWithTheBuildsLineEndAndNoByteOrderMark) {
+  Bytes out = captured_stdout([] {
+    console_open(2);
+    console_write_line(u"caf\u00E9 \xD83D\xDE00");
+    console_write_line(nullptr);
+    console_write_line(u"");
+    console_write_line(u"latin-1 \xDCE9 kept");  // a byte that was not UTF-8 goes out as is
+    console_close();
+  });
+  Bytes e = line_end();
+  EXPECT_EQ(out, "caf\xC3\xA9 \xF0\x9F\x98\x80" + e + e + e + "latin-1 \xE9 kept" + e);
+}
+
+TEST_F(Console, AnUnpairedHighSurrogateStillEndsTheLine) {
+  Bytes out = captured_stdout([] {
+    console_open(2);
+    console_write_line(u"cut\xD800here");
+  });
+  EXPECT_EQ(out, "cut" + line_end());
+}
+
+TEST_F(Console, RedirectedOutputFollowsTheFormatOnWindowsOnly) {
+  struct Case {
+    int32_t format;
+    Bytes windows;
+  } cases[] = {
+      {2, "Ab\r\n"},
+      {24, "Ab\r\n"},
+      {25, Bytes("A\0b\0\r\0\n\0", 8)},
+      {7, Bytes("A\0b\0\r\0\n\0", 8)},  // only 24 selects the 8-bit page
+  };
+  for (const Case& c : cases) {
+    Bytes out = captured_stdout([&] {
+      console_open(c.format);
+      console_write_line(u"Ab");
+    });
+    EXPECT_EQ(out, windows_build() ? c.windows : "Ab\n") << "format " << c.format;
+  }
+}

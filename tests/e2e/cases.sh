@@ -1,0 +1,222 @@
+# The end-to-end cases, sourced by run.sh with its helpers and texts.
+# shellcheck shell=bash disable=SC2154
+
+# --- the flow --------------------------------------------------------------------------------
+
+begin "two linked pages: the nine-line example"
+printf '<a href="b.html">b</a>\nplain\n' >"$case_dir/a.html"
+printf 'no link\n' >"$case_dir/b.html"
+run
+a_first=("${opening[@]}" "$sep" "Created : a.php" '<a href="b.php">b</a>' "$sep" "Created : b.php" "${closing[@]}")
+b_first=("${opening[@]}" "$sep" "Created : b.php" "$sep" "Created : a.php" '<a href="b.php">b</a>' "${closing[@]}")
+if ! cmp -s <(lines "${a_first[@]}") "$case_dir.out"; then expect_output "${b_first[@]}"; fi
+expect_file a.php '<a href="b.php">b</a>' plain
+expect_file b.php 'no link'
+expect_exists a.html
+expect_exists b.html
+pass
+
+begin "an empty folder prints the opening and the closing lines only"
+run
+expect_output "${opening[@]}" "${closing[@]}"
+pass
+
+begin "every occurrence in a line is replaced, in this case only"
+printf 'x.html y.html\nA.HTML b.Html\nword.htmlx\n.html.html\n' >"$case_dir/p.html"
+run
+expect_output "${opening[@]}" "$sep" "Created : p.php" "x.php y.php" "word.phpx" ".php.php" "${closing[@]}"
+expect_file p.php "x.php y.php" "A.HTML b.Html" "word.phpx" ".php.php"
+pass
+
+begin "line ends become this build's, and the last line gets one"
+printf 'a\r\nb\rc\n\nd' >"$case_dir/p.html"
+run
+expect_file p.php a b c "" d
+pass
+
+begin "an empty page gives an empty target"
+: >"$case_dir/e.html"
+run
+expect_output "${opening[@]}" "$sep" "Created : e.php" "${closing[@]}"
+[ -f "$case_dir/e.php" ] && [ ! -s "$case_dir/e.php" ] || fail "e.php should be empty"
+pass
+
+begin "only the last extension goes; hidden pages are pages"
+printf 'x\n' >"$case_dir/x.y.html"
+run
+expect_file x.y.php x
+pass
+
+begin "a directory named like a page is passed over without a separator"
+mkdir "$case_dir/dir.html"
+run
+expect_output "${opening[@]}" "${closing[@]}"
+pass
+
+begin "an earlier target is replaced whole"
+printf 'new\n' >"$case_dir/a.html"
+printf 'a much longer old target\nwith two lines\n' >"$case_dir/a.php"
+run
+expect_file a.php new
+pass
+
+begin "a directory in the target's place cancels the run"
+printf 'x\n' >"$case_dir/a.html"
+mkdir "$case_dir/a.php"
+run
+expect_output "${opening[@]}" "$sep" "$cancelled"
+expect_exists a.html
+pass
+
+begin "bytes that are not UTF-8 are copied as they are"
+printf 'caf\xe9 <a href="men\xfc.html">\xe0 la carte</a>\n\xff\xfe\xc3\n' >"$case_dir/latin1.html"
+printf 'caf\xe9 <a href="men\xfc.php">\xe0 la carte</a>%s\xff\xfe\xc3%s' "$eol" "$eol" >"$case_dir.want"
+run
+expect_bytes latin1.php "$case_dir.want"
+printf 'caf\xe9 <a href="men\xfc.php">\xe0 la carte</a>%s' "$eol" >"$case_dir.echo"
+grep -q -a -F -f "$case_dir.echo" "$case_dir.out" || fail "echo of the Latin-1 line differs"
+pass
+
+begin "UTF-8 text and a byte-order mark pass unchanged"
+printf '\xef\xbb\xbf<p>Gr\xc3\xbc\xc3\x9fe \xe2\x86\x92 n\xc3\xa4chste.html \xf0\x9f\x98\x80</p>\n' >"$case_dir/u.html"
+run
+expect_file u.php $'\xef\xbb\xbf<p>Gr\xc3\xbc\xc3\x9fe \xe2\x86\x92 n\xc3\xa4chste.php \xf0\x9f\x98\x80</p>'
+expect_output "${opening[@]}" "$sep" "Created : u.php" $'\xef\xbb\xbf<p>Gr\xc3\xbc\xc3\x9fe \xe2\x86\x92 n\xc3\xa4chste.php \xf0\x9f\x98\x80</p>' "${closing[@]}"
+pass
+
+begin "a line far longer than the buffers is copied whole"
+head -c 300000 /dev/zero | tr '\0' 'x' >"$case_dir/long.body"
+{ cat "$case_dir/long.body"; printf 'a.html'; cat "$case_dir/long.body"; printf '\n'; } >"$case_dir/l.html"
+{ cat "$case_dir/long.body"; printf 'a.php'; cat "$case_dir/long.body"; printf '%s' "$eol"; } >"$case_dir.want"
+run
+expect_bytes l.php "$case_dir.want"
+pass
+
+# --- names -----------------------------------------------------------------------------------
+
+if [ "$platform" = posix ]; then
+  begin "upper-case names are not pages; hidden ones are"
+  printf 'x\n' >"$case_dir/PAGE.HTML"
+  printf 'y\n' >"$case_dir/.x.html"
+  run
+  expect_output "${opening[@]}" "$sep" "Created : .x.php" "${closing[@]}"
+  expect_file .x.php y
+  expect_absent PAGE.php
+  pass
+
+  begin "a quotation mark in a name is an ordinary character"
+  printf 'one\n' >"$case_dir/say.html"
+  printf 'two\n' >"$case_dir/say\"hi.html"
+  run
+  expect_file say.php one
+  expect_file 'say"hi.php' two
+  pass
+
+  begin "a name that is not UTF-8 is converted under its own bytes"
+  printf 'x\n' >"$case_dir/$(printf 'caf\xe9').html"
+  run
+  expect_file "$(printf 'caf\xe9').php" x
+  pass
+else
+  begin "upper-case names are pages too"
+  printf 'x\n' >"$case_dir/PAGE.HTML"
+  run
+  expect_output "${opening[@]}" "$sep" "Created : PAGE.php" "${closing[@]}"
+  expect_file PAGE.php x
+  pass
+fi
+
+# --- failures --------------------------------------------------------------------------------
+
+if [ "$platform" = posix ]; then
+  begin "a folder that cannot be listed"
+  chmod 311 "$case_dir"
+  run_as_nobody
+  expect_output "${opening[@]}" "No .html files found" "${closing[@]}"
+  pass
+
+  begin "an unreadable page prints its separator only"
+  printf 'x\n' >"$case_dir/locked.html"
+  chmod 000 "$case_dir/locked.html"
+  run_as_nobody
+  expect_output "${opening[@]}" "$sep" "${closing[@]}"
+  expect_absent locked.php
+  pass
+
+  begin "a page that is a FIFO or a link to a directory is not read"
+  mkfifo "$case_dir/fifo.html"
+  mkdir "$case_dir/d"
+  ln -s d "$case_dir/link.html"
+  run
+  expect_output "${opening[@]}" "$sep" "$sep" "${closing[@]}"
+  pass
+
+  begin "a target that survives its deletion loses its old tail"
+  printf 'new\n' >"$case_dir/a.html"
+  printf 'a much longer old target\n' >"$case_dir/a.php"
+  chmod 666 "$case_dir/a.php"
+  chmod 555 "$case_dir"
+  run_as_nobody
+  expect_file a.php new
+  pass
+
+  begin "a full disk is reported and loses nothing"
+  head -c 200000 /dev/zero | tr '\0' 'y' | fold -w 100 >"$case_dir/big.html"
+  cp "$case_dir/big.html" "$case_dir.orig"
+  (cd "$case_dir" && trap '' XFSZ && ulimit -f 64 && "$program" $([ "$edition" = v0.2 ] && echo /r) \
+    </dev/null >"$case_dir.out" 2>&1) || fail "exit status $?"
+  grep -q -x "Write failed : big.php" "$case_dir.out" || fail "no write failure reported"
+  expect_bytes big.html "$case_dir.orig"
+  pass
+fi
+
+# --- switches --------------------------------------------------------------------------------
+
+if [ "$edition" = v0.2 ]; then
+  for switch in /r -R r /R -r R; do
+    begin "rename mode with $switch"
+    printf 'to b.html\n' >"$case_dir/a.html"
+    run "$switch"
+    expect_output "${renaming[@]}" "$sep" "Created : a.php" "to b.php" "${closing[@]}"
+    expect_file a.php "to b.php"
+    expect_absent a.html
+    pass
+  done
+
+  for switch in /? -? "?"; do
+    begin "usage with $switch"
+    printf 'x\n' >"$case_dir/a.html"
+    run "$switch"
+    expect_output "pagehop v0.2" "  Copies all .html files to .php and renames links to .php in files" \
+      "  Use pagehop /r to rename .html rather than copy"
+    expect_absent a.php
+    pass
+  done
+
+  for switch in /x "" "/c /r"; do
+    begin "copy mode with '$switch'"
+    printf 'x\n' >"$case_dir/a.html"
+    # shellcheck disable=SC2086
+    run $switch
+    expect_output "${opening[@]}" "$sep" "Created : a.php" "${closing[@]}"
+    expect_exists a.html
+    pass
+  done
+
+  begin "rename mode keeps the pages converted before a cancellation"
+  printf 'x\n' >"$case_dir/a.html"
+  printf 'y\n' >"$case_dir/b.html"
+  mkdir "$case_dir/b.php"
+  run /r
+  if [ -e "$case_dir/a.php" ]; then expect_absent a.html; else expect_exists a.html; fi
+  expect_exists b.html
+  grep -q -F "$cancelled" "$case_dir.out" || fail "no cancellation line"
+  pass
+else
+  begin "edition v0.1 ignores its parameters"
+  printf 'x\n' >"$case_dir/a.html"
+  run /r
+  expect_output "${opening[@]}" "$sep" "Created : a.php" "${closing[@]}"
+  expect_exists a.html
+  pass
+fi

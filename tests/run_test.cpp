@@ -1,0 +1,87 @@
+// The conversion run driven in-process, for what the console cannot show: the string stack
+// comes back to where it was and nothing is left open, on every path.
+#include "app/run.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/args.h"
+#include "app/frame.h"
+#include "runtime/files/files.h"
+#include "runtime/fs/fs.h"
+#include "support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Run : public testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = fs::current_path();
+    dir_ = fs::temp_directory_path() /
+           ("pagehop-run-" +
+            std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::current_path(dir_);
+    run_state_clear();
+    runtime_init();
+  }
+  void TearDown() override {
+    runtime_end();
+    temp_end();
+    fs::current_path(home_);
+    fs::remove_all(dir_);
+  }
+
+  void page(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+  }
+
+  // Runs the conversion with its console lines captured; returns them.
+  std::string convert() {
+    return captured_stdout([] { run_conversion(); });
+  }
+
+  fs::path home_, dir_;
+};
+
+}  // namespace
+
+TEST_F(Run, LeavesTheStackWhereItWasAcrossPagesAndLines) {
+  for (int i = 0; i < 20; ++i) {
+    std::string text;
+    for (int j = 0; j < 50; ++j)
+      text += "<a href=\"p" + std::to_string(j) + ".html\">link</a> and text\n";
+    page("p" + std::to_string(i) + ".html", text);
+  }
+  int32_t before = temp_mark();
+  std::string out = convert();
+  EXPECT_EQ(temp_mark(), before);
+  EXPECT_LT(temp_stack.capacity, 32768);  // no growth from page to page
+  EXPECT_NE(out.find("Made with pagehop"), std::string::npos);
+  EXPECT_TRUE(fs::exists(dir_ / "p19.php"));
+}
+
+TEST_F(Run, ClosesItsFilesAndScanOnTheNormalPath) {
+  page("a.html", "x.html\n");
+  convert();
+  EXPECT_EQ(file_eof(0), 0);  // nothing under the number
+  EXPECT_EQ(file_close(1), 0);
+  EXPECT_EQ(dir_entry_type(0), DIR_ENTRY_NONE);
+}
+
+TEST_F(Run, LeavesOnlyTheScanForTheFrameAfterACancellation) {
+  page("a.html", "x\n");
+  fs::create_directory(dir_ / "a.php");
+  int32_t before = temp_mark();
+  std::string out = convert();
+  EXPECT_EQ(temp_mark(), before);
+  EXPECT_NE(out.find(".php files are open, program cancelled."), std::string::npos);
+  EXPECT_EQ(out.find("Made with pagehop"), std::string::npos);
+  EXPECT_EQ(file_eof(0), 0);
+  EXPECT_NE(dir_entry_type(0), DIR_ENTRY_NONE);  // the frame's runtime_end finishes it
+  runtime_end();
+  EXPECT_EQ(dir_entry_type(0), DIR_ENTRY_NONE);
+}
