@@ -12,9 +12,6 @@ using Bytes = std::string;
 
 namespace {
 
-// The Windows build answers with its process command line; POSIX has none.
-bool windows_build() { return sys_command_line() != nullptr; }
-
 constexpr char GUARD = '\x5A';
 
 // Decodes with a buffer of exactly the size query, checking the conversion agrees with the

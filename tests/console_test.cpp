@@ -10,10 +10,6 @@ namespace {
 
 using Bytes = std::string;
 
-// The Windows build answers with its process command line; POSIX has none.
-bool windows_build() { return sys_command_line() != nullptr; }
-Bytes line_end() { return windows_build() ? "\r\n" : "\n"; }
-
 class Console : public StackTest {
  protected:
   void SetUp() override {

@@ -19,14 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool windows_build() {
-#ifdef _WIN32
-  return true;
-#else
-  return false;
-#endif
-}
-
 // Expected file contents, with "|" standing for the build's line terminator.
 std::string with_eol(const std::string& text) {
   std::string out;

@@ -15,14 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool windows_build() {
-#ifdef _WIN32
-  return true;
-#else
-  return false;
-#endif
-}
-
 const std::u16string SEP = windows_build() ? u"\\" : u"/";
 constexpr int32_t F = DIR_ENTRY_FILE, D = DIR_ENTRY_DIRECTORY;
 using Listing = std::map<std::u16string, int32_t>;  // entry name to entry type

@@ -2,8 +2,13 @@
 // comes back to where it was and nothing is left open, on every path.
 #include "app/run.h"
 
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app/args.h"
 #include "app/frame.h"
@@ -84,4 +89,59 @@ TEST_F(Run, LeavesOnlyTheScanForTheFrameAfterACancellation) {
   EXPECT_NE(dir_entry_type(0), DIR_ENTRY_NONE);  // the frame's runtime_end finishes it
   runtime_end();
   EXPECT_EQ(dir_entry_type(0), DIR_ENTRY_NONE);
+}
+
+// Windows opens every page and target for exclusive use, so a file another program holds open
+// is one the run cannot take.
+TEST_F(Run, PassesOverAPageHeldOpenAndCancelsAtATargetHeldOpen) {
+  if (!windows_build()) GTEST_SKIP() << "files are opened for exclusive use on Windows only";
+  page("a.html", "x.html\n");
+  ASSERT_NE(file_open_read(5, u"a.html"), 0);  // another holder of the page
+  std::string out = convert();
+  EXPECT_EQ(out.find("Created"), std::string::npos);
+  EXPECT_NE(out.find("Made with pagehop"), std::string::npos);
+  file_close(5);
+
+  run_state_clear();
+  ASSERT_NE(file_open(5, u"a.php"), 0);  // another holder of the target
+  out = convert();
+  EXPECT_NE(out.find(".php files are open, program cancelled."), std::string::npos);
+  file_close(5);
+}
+
+namespace {
+
+// The main thread writes lines, with a checkpoint between two, until the close handler ends
+// the runtime; every line it wrote must then be in the file, and it must write no more.
+[[noreturn]] void close_while_writing() {
+  fs::path dir = fs::temp_directory_path() / "pagehop-close-event";
+  fs::create_directories(dir);
+  fs::current_path(dir);
+  temp_init();
+  file_init();
+  std::atomic<int> written{0};
+  std::thread main_thread([&written] {
+    runtime_hold();
+    file_open(1, u"closing.txt");
+    for (;;) {
+      runtime_checkpoint();
+      file_write_line(1, u"line");
+      ++written;
+    }
+  });
+  while (written < 5000) std::this_thread::yield();
+  runtime_end_on_close();
+  int lines = written;
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  auto size = fs::file_size("closing.txt");
+  bool complete = size == lines * (4 + line_end().size()) && written == lines;
+  fs::remove("closing.txt");
+  _exit(complete ? 0 : 1);
+}
+
+}  // namespace
+
+TEST(CloseEvent, WaitsForTheMainThreadAndWritesItsLinesOut) {
+  if (!windows_build()) GTEST_SKIP() << "only Windows has a close handler on another thread";
+  EXPECT_EXIT(close_while_writing(), testing::ExitedWithCode(0), "");
 }

@@ -11,6 +11,18 @@
 
 #include "runtime/strings/strings.h"
 
+// True in the Windows build's tests, where some behaviour differs by design.
+constexpr bool windows_build() {
+#ifdef _WIN32
+  return true;
+#else
+  return false;
+#endif
+}
+
+// The line end that the build writes.
+inline std::string line_end() { return windows_build() ? "\r\n" : "\n"; }
+
 // Each test gets a fresh TempStringStack.
 class StackTest : public testing::Test {
  protected:
