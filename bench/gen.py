@@ -9,20 +9,43 @@ import argparse
 import os
 import random
 
-WORDS = (
+# Mostly English words; some accented ones, a few symbols and, rarely, other scripts, so that
+# about one character in seventy is outside ASCII, as in the pages of a European site.
+ASCII_WORDS = (
     "the of and to in is for on that with as by at from this page site menu about contact "
     "price offer table chapter section garden window market river station morning evening "
     "summer winter letter number history picture village mountain library kitchen travel "
-    "café naïve Größe über résumé crème déjà señor façade Ålesund smörgåsbord "
-    "€ — « » 日本語 東京 Ελλάδα Москва 🙂"
+    "we you they it be are was were have has had will would can could one two three four "
+    "first last next other new old good great small large long little own right high "
+    "people time year day way thing man woman child world life hand part place case week "
+    "company system program question work government night point home water room mother "
+    "area money story fact month lot study book eye job word business issue side kind head"
 ).split()
+ACCENTED_WORDS = (
+    "café naïve Größe über résumé crème déjà señor façade Ålesund smörgåsbord élève años "
+    "Zürich São Kraków Besançon Málaga Øresund"
+).split()
+OTHER_WORDS = "€ — « » … 日本語 東京 Ελλάδα Москва 🙂".split()
+
+
+def pick_words(rng, k):
+    words = []
+    for _ in range(k):
+        r = rng.random()
+        if r < 0.05:
+            words.append(rng.choice(ACCENTED_WORDS))
+        elif r < 0.06:
+            words.append(rng.choice(OTHER_WORDS))
+        else:
+            words.append(rng.choice(ASCII_WORDS))
+    return words
 
 
 def make_pool(rng, pages, size=65536):
     """Distinct lines to draw from: nine plain lines for every line with two links."""
     pool_plain, pool_links = [], []
     for i in range(size):
-        words = rng.choices(WORDS, k=rng.randint(8, 16))
+        words = pick_words(rng, rng.randint(8, 16))
         text = " ".join(words)
         if i % 10 == 0:
             a, b = rng.randrange(pages), rng.randrange(pages)
