@@ -22,6 +22,7 @@ constexpr intptr_t kTarget = 1;
 constexpr char16_t kSeparator[] = u"=========================================";
 constexpr const char16_t* kSearched = u".html";
 constexpr const char16_t* kPattern = u"*.html";
+constexpr int32_t kHugeLine = 1048576;  // bytes; a longer rewritten line is not held three times
 static_assert(sizeof kSeparator / sizeof kSeparator[0] == 41 + 1, "41 '=' and the terminator");
 
 // The run's variables, for the whole process. Strings own their buffers.
@@ -92,7 +93,13 @@ void rewrite_line() {
   if (str_find(run.line, kSearched)) {
     int32_t mark = temp_mark();
     str_replace(run.line, kSearched, run.target_ext, mark);
+    // A huge line is held twice, not three times: once its rewritten copy is on the stack the
+    // line itself goes, and once that copy is stored the stack gives its size back (the
+    // reservation of nothing shrinks it) before the echo and the write encode the line.
+    bool huge = temp_stack.top - mark > kHugeLine;
+    if (huge) str_assign(run.line, nullptr);
     str_assign_temp(run.new_line, mark);
+    if (huge) temp_reserve(0, mark);
     print(run.new_line);
     file_write_line(kTarget, run.new_line);
   } else {
@@ -152,13 +159,15 @@ Page convert_page() {
     str_assign_temp(run.line, mark);
     rewrite_line();
   }
+  // A source that failed to read to its end leaves its target short.
+  bool source_read = file_error(kSource) == 0;
   file_close(kSource);
 
   // A target that survived its deletion may hold a longer old text: cut it at the new end.
   // Only a target whose every byte reached the file stands for its page; in rename mode the
   // source goes only then.
   file_truncate(kTarget);
-  if (!file_close(kTarget)) {
+  if (!file_close(kTarget) || !source_read) {
     print(u"Write failed : ", run.target_name);
   } else if (kEditionV02 && run.rename_mode) {
     fs_delete_file(run.page_name);

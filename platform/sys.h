@@ -99,7 +99,7 @@ constexpr int32_t SYS_SEEK_END = 2;
 // Opens a file by name (null is empty); 0 when it cannot be opened. SYS_OPEN_READ refuses
 // anything that is not a regular file, without blocking on a FIFO or a device.
 intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share);
-// Bytes read into dst (0 at the end of the file or on an error).
+// Bytes read into dst: 0 at the end of the file, -1 on a read error.
 int32_t sys_file_read(intptr_t file, void* dst, int32_t bytes);
 // Bytes written; fewer than asked when the system refused or shortened the write.
 int32_t sys_file_write(intptr_t file, const void* src, int32_t bytes);

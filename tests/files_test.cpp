@@ -173,6 +173,55 @@ TEST_F(FileStreams, EachFormatReadsBackWhatItWroteInItsOwnEncoding) {
   EXPECT_EQ(get("in"), "caf\xC3\xA9\n\xC3\xA9\xE9");
 }
 
+// A buffered read takes runs of characters straight from the buffer; an unbuffered one reads
+// every character alone. Both must cut the same lines from pages whose characters, line ends,
+// zeros and stray bytes fall at every offset of the 4096-byte buffer and of the growing line
+// buffer, in line mode and in raw mode.
+TEST_F(FileStreams, BufferedReadsCutTheSameLinesAsUnbufferedOnes) {
+  const std::string pieces[] = {"a",
+                                "plain ascii text ",
+                                "\xC3\xA9",
+                                "\xE2\x82\xAC",
+                                "\xF0\x9F\x98\x80",
+                                "\xE9",
+                                "\xC3",
+                                "\xE2\x82",
+                                "\x80",
+                                "\t",
+                                std::string(1, '\0'),
+                                "\r",
+                                "\n",
+                                "\r\n"};
+  const size_t line_ends = 3;  // the last pieces
+  uint64_t state = 0x9E3779B97F4A7C15u;
+  auto below = [&](size_t n) {
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    return static_cast<size_t>((state >> 16) % n);
+  };
+  for (int page = 0; page < 16; ++page) {
+    SCOPED_TRACE(page);
+    std::string bytes;
+    bool long_lines = page >= 10;  // lines several buffers long
+    while (bytes.size() < (long_lines ? 12000u : 5000u)) {
+      size_t pick = below(std::size(pieces));
+      if (long_lines && pick >= std::size(pieces) - line_ends && below(8) != 0) continue;
+      bytes += pieces[pick];
+    }
+    put("in", bytes);
+    for (int32_t raw : {0, FILE_READ_RAW}) {
+      if (raw && page % 2) continue;
+      Lines read[2];
+      for (int32_t unbuffered : {0, 1}) {
+        ASSERT_NE(file_open_read(0, u"in", unbuffered ? FILE_NO_BUFFER : 0), 0);
+        while (!file_eof(0) && read[unbuffered].size() < 100000)
+          read[unbuffered].push_back(read_line(0, raw));
+        file_close(0);
+      }
+      EXPECT_EQ(read[0], read[1]) << "raw " << raw;
+    }
+  }
+}
+
 TEST_F(FileStreams, RawReadsKeepLineEndsAndTheLimitCountsCharacters) {
   struct Case {
     std::string bytes;
@@ -343,6 +392,21 @@ TEST_F(FileStreams, AFailedOrRefusedWriteMakesTheFileIncomplete) {
   EXPECT_EQ(get("fine"), "x\n");
 #endif
 }
+
+#ifndef _WIN32
+// /proc/self/mem is a regular file whose first bytes cannot be read (EIO): a read error that
+// must not pass for the end of the file, buffered or not.
+TEST_F(FileStreams, AReadErrorEndsTheFileAndMakesItIncomplete) {
+  for (int32_t flags : {0, FILE_NO_BUFFER}) {
+    ASSERT_NE(file_open_read(0, u"/proc/self/mem", flags), 0);
+    EXPECT_NE(file_eof(0), 0);
+    EXPECT_NE(file_error(0), 0);
+    EXPECT_EQ(read_line(0), u"");
+    EXPECT_NE(file_eof(0), 0);
+    EXPECT_EQ(file_close(0), 0) << "flags " << flags;
+  }
+}
+#endif
 
 TEST_F(FileStreams, OnlyRegularFilesOpenForReading) {
   fs::create_directory("sub");

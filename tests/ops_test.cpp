@@ -92,6 +92,37 @@ TEST_F(Ops, ReplaceWorksLeftToRightWithoutOverlapOrRescanning) {
   }
 }
 
+// Matches at every offset and of every spacing, near-misses such as ".htm" and "..html", and
+// texts of every length around a word of four units: the rewrite must equal a plain
+// left-to-right scan, and the search must find the first match.
+TEST_F(Ops, ReplaceAndFindAgreeWithAPlainScanWhereverTheMatchesFall) {
+  const std::u16string pieces[] = {u".html", u"a", u"bc", u".htm", u".", u"..html", u"\u00E9"};
+  auto plain = [](const std::u16string& text) {
+    std::u16string out;
+    for (size_t i = 0; i < text.size();) {
+      if (text.compare(i, 5, u".html") == 0) {
+        out += u".php";
+        i += 5;
+      } else {
+        out += text[i++];
+      }
+    }
+    return out;
+  };
+  for (uint32_t seed = 1; seed <= 3000; ++seed) {
+    std::u16string text;
+    for (uint32_t n = seed; n > 0; n /= 7) text += pieces[n % 7];
+    text.append(seed % 5, u'x');
+    std::u16string got =
+        produced([&](int32_t off) { str_replace(text.c_str(), u".html", u".php", off); });
+    ASSERT_EQ(got, plain(text)) << "seed " << seed;
+    size_t first = text.find(u".html");
+    ASSERT_EQ(str_find(text.c_str(), u".html"),
+              first == std::u16string::npos ? 0 : static_cast<int32_t>(first) + 1)
+        << "seed " << seed;
+  }
+}
+
 TEST_F(Ops, ReplaceReadsInputsThatLieWhereTheResultGoes) {
   int32_t mark = temp_mark();
   str_concat(u"xyx");

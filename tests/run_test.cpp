@@ -69,6 +69,26 @@ TEST_F(Run, LeavesTheStackWhereItWasAcrossPagesAndLines) {
   EXPECT_TRUE(fs::exists(dir_ / "p19.php"));
 }
 
+// A line larger than the stack keeps after a shrink is let go early and the stack shrunk
+// before the echo; the echo, the target and the lines around it must not notice.
+TEST_F(Run, RewritesAndEchoesALineLargerThanAMebibyte) {
+  std::string huge;
+  while (huge.size() < 1500000) huge += "<a href=\"p.html\">caf\xC3\xA9</a> ";
+  std::string rewritten = huge;
+  for (size_t at = 0; (at = rewritten.find(".html", at)) != std::string::npos; at += 4)
+    rewritten.replace(at, 5, ".php");
+  page("a.html", "before.html\n" + huge + "\nafter.html\nplain\n");
+  int32_t before = temp_mark();
+  std::string out = convert();
+  EXPECT_EQ(temp_mark(), before);
+  EXPECT_LE(temp_stack.capacity, 1048576);
+  std::ifstream target(dir_ / "a.php", std::ios::binary);
+  std::string written((std::istreambuf_iterator<char>(target)), {});
+  const std::string eol = line_end();
+  EXPECT_TRUE(written == "before.php" + eol + rewritten + eol + "after.php" + eol + "plain" + eol);
+  EXPECT_NE(out.find(eol + rewritten + eol + "after.php" + eol), std::string::npos);
+}
+
 TEST_F(Run, ClosesItsFilesAndScanOnTheNormalPath) {
   page("a.html", "x.html\n");
   convert();

@@ -53,7 +53,12 @@ intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t) {
 }
 
 int32_t sys_file_read(intptr_t file, void* dst, int32_t bytes) {
-  return static_cast<int32_t>(fread(dst, 1, static_cast<size_t>(bytes), stream_of(file)));
+  // A short count is the end of the file or an error; the indicators, cleared first, tell
+  // which this read ran into.
+  FILE* stream = stream_of(file);
+  clearerr(stream);
+  size_t got = fread(dst, 1, static_cast<size_t>(bytes), stream);
+  return ferror(stream) ? -1 : static_cast<int32_t>(got);
 }
 
 int32_t sys_file_write(intptr_t file, const void* src, int32_t bytes) {

@@ -44,7 +44,7 @@ intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share) {
 
 int32_t sys_file_read(intptr_t file, void* dst, int32_t bytes) {
   DWORD got = 0;
-  if (!ReadFile(handle_of(file), dst, static_cast<DWORD>(bytes), &got, nullptr)) return 0;
+  if (!ReadFile(handle_of(file), dst, static_cast<DWORD>(bytes), &got, nullptr)) return -1;
   return static_cast<int32_t>(got);
 }
 

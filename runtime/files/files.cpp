@@ -23,6 +23,14 @@ int32_t write_through(FileStream* s, const void* src, int32_t n) {
   return written;
 }
 
+// Reads straight from the file; a read error counts as the end (stream_read_failed).
+int32_t read_through(FileStream* s, void* dst, int32_t n) {
+  int32_t got = s->ended ? 0 : sys_file_read(s->file, dst, n);
+  if (got >= 0) return got;
+  stream_read_failed(s);
+  return 0;
+}
+
 // Leaves write mode: the pending output goes out, and a libc stream must be flushed before it
 // may be read from.
 void enter_read_mode(FileStream* s) {
@@ -77,6 +85,7 @@ intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32
   s->format = format;
   s->read_only = kind == SYS_OPEN_READ ? 1 : 0;
   s->error = 0;
+  s->ended = 0;
   if (kind == SYS_OPEN_UPDATE && (flags & FILE_APPEND)) sys_file_seek(file, 0, SYS_SEEK_END);
   return number == OBJ_AUTO ? id : file;
 }
@@ -89,7 +98,7 @@ int32_t stream_read(FileStream* s, void* dst, int32_t n) {
   if (s->mode == STREAM_WRITE) enter_read_mode(s);
   if (n <= 0) return 0;
   auto* out = static_cast<uint8_t*>(dst);
-  if (!s->buffer) return sys_file_read(s->file, out, n);
+  if (!s->buffer) return read_through(s, out, n);
 
   if (n <= s->count) {
     memcpy(out, s->buffer + (s->fill - s->count), static_cast<size_t>(n));
@@ -101,7 +110,7 @@ int32_t stream_read(FileStream* s, void* dst, int32_t n) {
   s->count = 0;
   int32_t wanted = n - done;
   if (wanted < s->size) {
-    int32_t got = sys_file_read(s->file, s->buffer, s->size);
+    int32_t got = read_through(s, s->buffer, s->size);
     s->fill = got;
     int32_t take = got < wanted ? got : wanted;
     memcpy(out + done, s->buffer, static_cast<size_t>(take));
@@ -109,7 +118,7 @@ int32_t stream_read(FileStream* s, void* dst, int32_t n) {
     return done + take;
   }
   s->fill = 0;
-  return done + sys_file_read(s->file, out + done, wanted);
+  return done + read_through(s, out + done, wanted);
 }
 
 int32_t stream_write(FileStream* s, const void* src, int32_t n) {
@@ -160,9 +169,17 @@ void stream_unread(FileStream* s, int32_t n) {
   }
   // Some of those bytes came before the last refill (or the stream has no buffer): move the
   // file back over them and over the read-ahead, which is dropped.
-  sys_file_seek(s->file, -static_cast<int64_t>(s->count + n), SYS_SEEK_CURRENT);
+  bool moved = sys_file_seek(s->file, -static_cast<int64_t>(s->count + n), SYS_SEEK_CURRENT);
   s->count = 0;
   s->fill = 0;
+  if (!moved) stream_read_failed(s);  // the bytes given back are lost to the reader
+}
+
+void stream_read_failed(FileStream* s) {
+  // The bytes after a failed read would not follow the ones delivered so far.
+  s->error = 1;
+  s->ended = 1;
+  if (s->mode == STREAM_READ) s->count = 0;
 }
 
 int32_t stream_getc_slow(FileStream* s) {
@@ -233,6 +250,9 @@ int32_t file_truncate(intptr_t number) {
 int32_t file_eof(intptr_t number) {
   FileStream* s = file_table.get(number);
   if (!s) return 0;
+  if (s->ended) return 1;
+  // Read-ahead at hand: the probe below would take a byte of it and give it back.
+  if (s->mode == STREAM_READ && s->count > 0) return 0;
   // Buffered or not, the probe reads one byte and gives it back, so the answer does not depend
   // on an earlier read having run into the end.
   uint8_t byte;
@@ -241,21 +261,24 @@ int32_t file_eof(intptr_t number) {
   return 0;
 }
 
-int32_t file_write_string(intptr_t number, const char16_t* text, int32_t format) {
-  FileStream* s = file_table.get(number);
-  if (!s || !text || !text[0]) return 0;
+namespace {
+
+// file_write_string on a stream already looked up.
+int32_t write_string(FileStream* s, const char16_t* text, int32_t format) {
+  if (!text || !text[0]) return 0;
   format = file_format(format, s->format);
   if (format == TEXT_UTF16) return stream_write(s, text, 2 * str_len(text));
 
   uint32_t codepage = format == TEXT_UTF8 ? CP_UTF8 : CP_ACP;
-  int32_t size = text_encode(codepage, 0, text, -1, nullptr, 0);
+  int32_t count = str_len(text) + 1;  // the terminator too, measured once for both calls
+  int32_t size = text_encode(codepage, 0, text, count, nullptr, 0);
   if (size <= 0) return 0;
   auto* bytes = static_cast<char*>(mem_alloc(static_cast<size_t>(size) + 1));
   if (!bytes) {
     s->error = 1;
     return 0;
   }
-  int32_t made = text_encode(codepage, 0, text, -1, bytes, size);
+  int32_t made = text_encode(codepage, 0, text, count, bytes, size);
   // The text holds no 0 unit, so a 0 byte at the end is its terminator, which is not written.
   // The encoding ends without it only before a high surrogate that has no pair.
   if (made > 0 && bytes[made - 1] == 0) --made;
@@ -264,8 +287,16 @@ int32_t file_write_string(intptr_t number, const char16_t* text, int32_t format)
   return written;
 }
 
+}  // namespace
+
+int32_t file_write_string(intptr_t number, const char16_t* text, int32_t format) {
+  FileStream* s = file_table.get(number);
+  return s ? write_string(s, text, format) : 0;
+}
+
 void file_write_line(intptr_t number, const char16_t* text, int32_t format) {
-  if (!file_table.get(number)) return;
-  file_write_string(number, text, format);
-  file_write_string(number, SYS_LINE_END, format);
+  FileStream* s = file_table.get(number);
+  if (!s) return;
+  write_string(s, text, format);
+  write_string(s, SYS_LINE_END, format);
 }

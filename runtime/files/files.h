@@ -63,15 +63,17 @@ intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags = 0);
 intptr_t file_create(intptr_t number, const char16_t* name, int32_t flags = 0);
 
 // Writes out the buffer, closes the file and frees the number. Returns 1 when the file was open
-// and every byte written to it reached the file (no write, flush, truncation or close failed
-// and no write was refused); 0 otherwise, and 0 when no file is open under the number.
+// and every byte written to it reached the file and every read of it succeeded (nothing that
+// file_error reports happened); 0 otherwise, and 0 when no file is open under the number.
 // With -1, closes every open file (fixed numbers ascending, then dynamic ones newest first) and
 // returns 1 when none of them reported a failure.
 int32_t file_close(intptr_t number);
 
 // Non-zero once any write to the open file failed: the system refused or shortened a write, a
 // flush or a truncation, a read-only file was written to, or the encoded copy of a text could
-// not be allocated. It stays set until the file is closed. 0 when no file is open.
+// not be allocated; and once a read failed: the system reported a read error, read-ahead could
+// not be given back, or a text's working buffer could not be had (the file then reads as
+// ended). It stays set until the file is closed. 0 when no file is open.
 int32_t file_error(intptr_t number);
 
 // Writes out the buffer and cuts the file at the current position (after the bytes consumed or
@@ -81,7 +83,8 @@ int32_t file_truncate(intptr_t number);
 
 // --- Reading -------------------------------------------------------------------------------------
 
-// Non-zero when no byte is left to read. A file with buffered output is written out first.
+// Non-zero when no byte is left to read, and once a read of the file failed (file_error). A
+// file with buffered output is written out first.
 int32_t file_eof(intptr_t number);
 
 // Reads text in the format of the read flags (0: the file's) onto the stack at the offset.
@@ -117,7 +120,9 @@ struct FileStream {
   int32_t mode;       // STREAM_READ (buffer holds read-ahead) or STREAM_WRITE (pending output)
   int32_t format;     // TEXT_UTF8, TEXT_UTF16 or TEXT_ASCII
   int32_t read_only;  // 1: opened by file_open_read, writes are refused
-  int32_t error;      // 1 once a write, flush, truncation or close failed or was refused
+  int32_t error;      // 1 once a write, flush, truncation or close failed or was refused,
+                      // and once a read failed
+  int32_t ended;      // 1 once a read failed: nothing more is read, the file counts as ended
 };
 static_assert(offsetof(FileStream, file) == 0, "the object table sees the native file first");
 
@@ -144,6 +149,9 @@ int32_t stream_write(FileStream* s, const void* src, int32_t n);
 int32_t stream_flush(FileStream* s);
 // Gives back the last n bytes read, so that the next read delivers them again.
 void stream_unread(FileStream* s, int32_t n);
+// Records a read that failed: file_error is set, the read-ahead is dropped and the file counts
+// as ended from now on.
+void stream_read_failed(FileStream* s);
 
 int32_t stream_getc_slow(FileStream* s);
 // The next byte (0 to 255), or -1 at the end of the file. A byte already in the buffer is

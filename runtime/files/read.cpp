@@ -1,5 +1,7 @@
-// The file library's text readers: one unit at a time from the stream's buffer into a working
-// buffer, up to a line end, a zero, the end of the file or the limit; then onto the stack.
+// The file library's text readers: units from the stream's buffer into a working buffer, up to
+// a line end, a zero, the end of the file or the limit; then onto the stack. Runs of units that
+// lie whole in the buffer are taken at once, every other unit one at a time.
+#include <bit>
 #include <cstring>
 
 #include "app/memory.h"
@@ -9,44 +11,130 @@
 namespace {
 
 constexpr int32_t WORK_STEP = 4096;  // working buffer: first size and growth step, in bytes
+// The most bytes one text may take: its UTF-16 form, at most two bytes a byte, must fit the
+// TempStringStack's 32-bit offsets with room to spare (1 MiB). A longer text is not read.
+constexpr int32_t WORK_LIMIT = (1 << 30) - (1 << 20);
+
+// What a well-formed UTF-8 sequence with this lead byte needs: the number of continuation
+// bytes (0 when the byte leads none) and the range of the first of them; the later ones are
+// 80-BF. The ranges rule out overlong forms, surrogates and values above U+10FFFF.
+struct Utf8Lead {
+  int32_t need = 0;
+  int32_t low = 0x80;
+  int32_t high = 0xBF;
+};
+
+Utf8Lead utf8_lead(int32_t lead) {
+  Utf8Lead rule;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    rule.need = 1;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    rule.need = 2;
+    if (lead == 0xE0) rule.low = 0xA0;
+    if (lead == 0xED) rule.high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    rule.need = 3;
+    if (lead == 0xF0) rule.low = 0x90;
+    if (lead == 0xF4) rule.high = 0x8F;
+  }
+  return rule;
+}
 
 // The rest of a UTF-8 character whose lead byte (0x80 or above) is already in out[0]: the
 // continuation bytes that a well-formed sequence with this lead needs. When the next bytes are
 // not those, the lead is a character of its own and the bytes read after it are given back, to
 // be read afresh. Returns the character's length in bytes.
 int32_t utf8_tail(FileStream* s, int32_t lead, uint8_t* out) {
-  int32_t need = 0;
-  int32_t low = 0x80;  // range of the first continuation byte; the later ones are 80-BF
-  int32_t high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 1;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 2;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 3;
-    if (lead == 0xF0) low = 0x90;   // no overlong forms
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  }
-  for (int32_t i = 1; i <= need; ++i) {
+  Utf8Lead rule = utf8_lead(lead);
+  for (int32_t i = 1; i <= rule.need; ++i) {
     int32_t byte = stream_getc(s);
-    if (byte < low || byte > high) {  // the end of the file (-1) too
+    if (byte < rule.low || byte > rule.high) {  // the end of the file (-1) too
       int32_t back = byte < 0 ? i - 1 : i;
       if (back > 0) stream_unread(s, back);
       return 1;
     }
     out[i] = static_cast<uint8_t>(byte);
-    low = 0x80;
-    high = 0xBF;
+    rule.low = 0x80;
+    rule.high = 0xBF;
   }
-  return need + 1;
+  return rule.need + 1;
+}
+
+// The length that utf8_tail gives the character at in[0] (0x80 or above) when `available`
+// bytes of it are at hand: the whole sequence or the lead alone; 0 when only the bytes not yet
+// read can tell.
+int32_t utf8_length(const uint8_t* in, int32_t available) {
+  Utf8Lead rule = utf8_lead(in[0]);
+  for (int32_t i = 1; i <= rule.need; ++i) {
+    if (i >= available) return 0;
+    if (in[i] < rule.low || in[i] > rule.high) return 1;
+    rule.low = 0x80;
+    rule.high = 0xBF;
+  }
+  return rule.need + 1;
+}
+
+constexpr uint64_t ONES_8 = 0x0101010101010101u;
+constexpr uint64_t HIGH_BITS_8 = 0x8080808080808080u;
+static_assert(std::endian::native == std::endian::little, "the first byte is the lowest");
+
+// How many of eight bytes lead the word before the first one that is 0x80 or above or below
+// 0x0E, which covers the zero and both line ends; 8 when there is none. Only a byte below 0x0E
+// borrows in the subtraction, so no byte before the first flagged one is flagged wrongly.
+inline int32_t plain_bytes(uint64_t w) {
+  uint64_t flags = (w | ((w - 0x0E * ONES_8) & ~w)) & HIGH_BITS_8;
+  return flags ? std::countr_zero(flags) / 8 : 8;
+}
+
+// Takes, straight from the stream's read-ahead, the characters that read() would store one by
+// one, while each of them still finds at least MARGIN bytes free: a character may begin only
+// below `room` bytes from `out`. Stops, without taking it, at a zero, at a line end in line
+// mode, and at a character that runs past the read-ahead; read() deals with those. Returns
+// the bytes taken, which are also the bytes stored.
+template <bool Utf8>
+int32_t take_buffered(FileStream* s, uint8_t* out, int32_t room, bool lines) {
+  if (s->mode != STREAM_READ || s->count <= 0) return 0;
+  const uint8_t* in = s->buffer + (s->fill - s->count);
+  int32_t available = s->count;
+  int32_t k = 0;
+  while (k < available && k < room) {
+    // Plain ASCII eight bytes at a time. The whole word is stored though only its plain bytes
+    // count: the room test leaves space for it, and what follows them is stored over.
+    while (available - k >= 8 && room - k >= 8) {
+      uint64_t word;
+      memcpy(&word, in + k, 8);
+      memcpy(out + k, &word, 8);
+      int32_t plain = plain_bytes(word);
+      k += plain;
+      if (plain < 8) break;
+    }
+    if (k >= available || k >= room) break;
+    uint8_t byte = in[k];
+    if (byte == 0 || (lines && (byte == '\r' || byte == '\n'))) break;
+    if (!Utf8 || byte < 0x80) {
+      out[k++] = byte;
+      continue;
+    }
+    if (byte >= 0xC2 && byte <= 0xDF && available - k >= 2 && (in[k + 1] & 0xC0) == 0x80) {
+      out[k] = byte;  // two bytes, the most common sequence
+      out[k + 1] = in[k + 1];
+      k += 2;
+      continue;
+    }
+    int32_t n = utf8_length(in + k, available - k);
+    if (n == 0) break;
+    for (int32_t i = 0; i < n; ++i) out[k + i] = in[k + i];
+    k += n;
+  }
+  s->count -= k;
+  return k;
 }
 
 // One reader per format. read() stores one unit at `out` and returns its length in bytes, or 0
 // when no whole unit is left; `value` gets the unit's value (for UTF-8 its first byte) for the
 // zero and line-end tests. after_cr() consumes a line feed that follows a carriage return and
-// gives any other unit back. MARGIN is the room kept free before each read: the longest unit
+// gives any other unit back. bulk() takes a run of units straight from the stream's buffer
+// (take_buffered), or none. MARGIN is the room kept free before each read: the longest unit
 // and the closing zero, ZERO the closing zero's size.
 
 struct AsciiReader {
@@ -57,6 +145,9 @@ struct AsciiReader {
     if (value < 0) return 0;
     out[0] = static_cast<uint8_t>(value);
     return 1;
+  }
+  static int32_t bulk(FileStream* s, uint8_t* out, int32_t room, bool lines) {
+    return take_buffered<false>(s, out, room, lines);
   }
   static void after_cr(FileStream* s) {
     int32_t byte = stream_getc(s);
@@ -72,6 +163,9 @@ struct Utf8Reader {
     if (value < 0) return 0;
     out[0] = static_cast<uint8_t>(value);
     return value < 0x80 ? 1 : utf8_tail(s, value, out);
+  }
+  static int32_t bulk(FileStream* s, uint8_t* out, int32_t room, bool lines) {
+    return take_buffered<true>(s, out, room, lines);
   }
   static void after_cr(FileStream* s) { AsciiReader::after_cr(s); }
 };
@@ -89,6 +183,7 @@ struct Utf16Reader {
     value = out[0] | out[1] << 8;
     return 2;
   }
+  static int32_t bulk(FileStream*, uint8_t*, int32_t, bool) { return 0; }
   static void after_cr(FileStream* s) {
     uint8_t unit[2];
     if (stream_read(s, unit, 2) == 2 && !(unit[0] == '\n' && unit[1] == 0)) stream_unread(s, 2);
@@ -97,12 +192,16 @@ struct Utf16Reader {
 
 // Collects the bytes of one text into a new working buffer, closed by a zero unit; its length
 // without the zero goes to `length`. Null when the buffer cannot be had. When the buffer cannot
-// grow, the text ends there and the next read goes on from that point.
+// grow, or would grow beyond WORK_LIMIT, the text ends there. Either way the rest of the text
+// cannot be read in its place, so the read counts as failed (stream_read_failed).
 template <typename Reader>
 uint8_t* collect(FileStream* s, bool lines, int32_t limit, int32_t& length) {
   int32_t capacity = WORK_STEP;
   auto* data = static_cast<uint8_t*>(mem_alloc(static_cast<size_t>(capacity)));
-  if (!data) return nullptr;
+  if (!data) {
+    stream_read_failed(s);
+    return nullptr;
+  }
   int32_t used = 0;
   for (;;) {
     if (limit >= 0) {
@@ -111,10 +210,22 @@ uint8_t* collect(FileStream* s, bool lines, int32_t limit, int32_t& length) {
     }
     if (capacity - used < Reader::MARGIN) {
       auto* grown =
-          static_cast<uint8_t*>(mem_grow(data, static_cast<size_t>(capacity) + WORK_STEP));
-      if (!grown) break;
+          capacity >= WORK_LIMIT
+              ? nullptr
+              : static_cast<uint8_t*>(mem_grow(data, static_cast<size_t>(capacity) + WORK_STEP));
+      if (!grown) {
+        stream_read_failed(s);
+        break;
+      }
       data = grown;
       capacity += WORK_STEP;
+    }
+    if (limit < 0) {
+      int32_t taken = Reader::bulk(s, data + used, capacity - used - Reader::MARGIN + 1, lines);
+      if (taken > 0) {
+        used += taken;
+        continue;
+      }
     }
     int32_t value = 0;
     int32_t n = Reader::read(s, data + used, value);

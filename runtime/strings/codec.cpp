@@ -1,5 +1,6 @@
 // Conversions between String16 and byte strings: the UTF-8 codec that both builds share, the
 // 8-bit code page through the platform, byte strings on the heap and decoding onto the stack.
+#include <bit>
 #include <cstring>
 
 #include "platform/sys.h"
@@ -11,6 +12,10 @@ constexpr int32_t UNLIMITED = 0x7FFFFFFF;
 constexpr char16_t ESCAPE_BASE = 0xDC00;  // a byte b outside well-formed UTF-8 is 0xDC00 + b
 constexpr uint64_t HIGH_BITS_8 = 0x8080808080808080u;        // any of 8 bytes >= 0x80
 constexpr uint64_t NON_ASCII_UNITS_4 = 0xFF80FF80FF80FF80u;  // any of 4 units >= 0x80
+
+// The ASCII runs are tested a word at a time, and the first byte or unit that ends a run is
+// found from the lowest flagged bit, which is the first in memory on a little-endian machine.
+static_assert(std::endian::native == std::endian::little, "runs are scanned a word at a time");
 
 bool is_high_surrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool is_low_surrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
@@ -48,30 +53,59 @@ int32_t utf8_sequence(const uint8_t* s, int32_t available, uint32_t& value) {
   return length;
 }
 
+// The run of ASCII bytes at the start of s[0..n), widened into dst when Write is set; returns
+// its length. Sixteen bytes at a time while no high bit shows.
+template <bool Write>
+int32_t decode_ascii(const uint8_t* s, int32_t n, char16_t* dst) {
+  int32_t j = 0;
+  while (n - j >= 16) {
+    uint8_t block[16];
+    memcpy(block, s + j, 16);
+    uint64_t low, high;
+    memcpy(&low, block, 8);
+    memcpy(&high, block + 8, 8);
+    int32_t ascii = 16;
+    if (low & HIGH_BITS_8) {
+      ascii = std::countr_zero(low & HIGH_BITS_8) / 8;
+    } else if (high & HIGH_BITS_8) {
+      ascii = 8 + std::countr_zero(high & HIGH_BITS_8) / 8;
+    }
+    if (Write) {
+      if (ascii == 16) {
+        char16_t units[16];
+        for (int32_t k = 0; k < 16; ++k) units[k] = block[k];
+        memcpy(dst + j, units, sizeof units);
+      } else {
+        for (int32_t k = 0; k < ascii; ++k) dst[j + k] = block[k];
+      }
+    }
+    j += ascii;
+    if (ascii < 16) return j;
+  }
+  while (j < n && s[j] < 0x80) {
+    if (Write) dst[j] = s[j];
+    ++j;
+  }
+  return j;
+}
+
 // Decodes count bytes into at most `room` units, or only counts them when Write is false.
 template <bool Write>
 int32_t utf8_decode(const uint8_t* s, int32_t count, char16_t* dst, int32_t room) {
   int32_t i = 0, out = 0;
   while (i < count && out < room) {
     if (s[i] < 0x80) {
-      // A run of ASCII, eight bytes at a time while no high bit shows.
-      int32_t end = count - i < room - out ? count : i + (room - out);
-      int32_t j = i;
-      while (end - j >= 8) {
-        uint64_t word;
-        memcpy(&word, s + j, 8);
-        if (word & HIGH_BITS_8) break;
-        if (Write) {
-          for (int32_t k = 0; k < 8; ++k) dst[out + (j - i) + k] = s[j + k];
-        }
-        j += 8;
-      }
-      while (j < end && s[j] < 0x80) {
-        if (Write) dst[out + (j - i)] = s[j];
-        ++j;
-      }
-      out += j - i;
-      i = j;
+      int32_t n = count - i < room - out ? count - i : room - out;
+      int32_t run = decode_ascii<Write>(s + i, n, Write ? dst + out : nullptr);
+      i += run;
+      out += run;
+      continue;
+    }
+    // Two-byte sequences, the most common ones outside ASCII, are taken here.
+    if (s[i] >= 0xC2 && s[i] <= 0xDF && count - i >= 2 && (s[i + 1] & 0xC0) == 0x80) {
+      if (Write) dst[out] = static_cast<char16_t>((s[i] & 0x1Fu) << 6 | (s[i + 1] & 0x3Fu));
+      ++out;
+      i += 2;
       continue;
     }
     uint32_t value = 0;
@@ -98,6 +132,42 @@ int32_t utf8_decode(const uint8_t* s, int32_t count, char16_t* dst, int32_t room
   return out;
 }
 
+// The run of ASCII units at the start of s[0..n), narrowed into dst when Write is set; returns
+// its length. Eight units at a time while none is 0x80 or above.
+template <bool Write>
+int32_t encode_ascii(const char16_t* s, int32_t n, uint8_t* dst) {
+  int32_t j = 0;
+  while (n - j >= 8) {
+    char16_t units[8];
+    memcpy(units, s + j, 16);
+    uint64_t low, high;
+    memcpy(&low, units, 8);
+    memcpy(&high, units + 4, 8);
+    int32_t ascii = 8;
+    if (low & NON_ASCII_UNITS_4) {
+      ascii = std::countr_zero(low & NON_ASCII_UNITS_4) / 16;
+    } else if (high & NON_ASCII_UNITS_4) {
+      ascii = 4 + std::countr_zero(high & NON_ASCII_UNITS_4) / 16;
+    }
+    if (Write) {
+      if (ascii == 8) {
+        uint8_t bytes[8];
+        for (int32_t k = 0; k < 8; ++k) bytes[k] = static_cast<uint8_t>(units[k]);
+        memcpy(dst + j, bytes, sizeof bytes);
+      } else {
+        for (int32_t k = 0; k < ascii; ++k) dst[j + k] = static_cast<uint8_t>(units[k]);
+      }
+    }
+    j += ascii;
+    if (ascii < 8) return j;
+  }
+  while (j < n && s[j] < 0x80) {
+    if (Write) dst[j] = static_cast<uint8_t>(s[j]);
+    ++j;
+  }
+  return j;
+}
+
 // Encodes count units into at most `room` bytes, or only counts them when Write is false.
 // A sequence is written only when it fits whole, so a short buffer is never overrun.
 template <bool Write>
@@ -106,57 +176,50 @@ int32_t utf8_encode(const char16_t* s, int32_t count, uint8_t* dst, int32_t room
   while (i < count && out < room) {
     uint32_t u = s[i];
     if (u < 0x80) {
-      int32_t end = count - i < room - out ? count : i + (room - out);
-      int32_t j = i;
-      while (end - j >= 4) {
-        uint64_t units;
-        memcpy(&units, s + j, 8);
-        if (units & NON_ASCII_UNITS_4) break;
-        if (Write) {
-          for (int32_t k = 0; k < 4; ++k) dst[out + (j - i) + k] = static_cast<uint8_t>(s[j + k]);
-        }
-        j += 4;
-      }
-      while (j < end && s[j] < 0x80) {
-        if (Write) dst[out + (j - i)] = static_cast<uint8_t>(s[j]);
-        ++j;
-      }
-      out += j - i;
-      i = j;
+      int32_t n = count - i < room - out ? count - i : room - out;
+      int32_t run = encode_ascii<Write>(s + i, n, Write ? dst + out : nullptr);
+      i += run;
+      out += run;
       continue;
     }
-    uint8_t bytes[4];
-    int32_t length, used = 1;
     if (u < 0x800) {
-      bytes[0] = static_cast<uint8_t>(0xC0 | u >> 6);
-      bytes[1] = static_cast<uint8_t>(0x80 | (u & 0x3F));
-      length = 2;
+      if (room - out < 2) break;
+      if (Write) {
+        dst[out] = static_cast<uint8_t>(0xC0 | u >> 6);
+        dst[out + 1] = static_cast<uint8_t>(0x80 | (u & 0x3F));
+      }
+      out += 2;
+      i += 1;
     } else if (is_high_surrogate(u)) {
       if (i + 1 >= count || !is_low_surrogate(s[i + 1])) {
         // An unpaired high surrogate ends the encoding. A conversion that meets one before the
         // last unit reports failure; a size query counts what came before it.
         return Write && i + 1 < count ? 0 : out;
       }
-      uint32_t cp = 0x10000 + ((u & 0x3FF) << 10 | (s[i + 1] & 0x3FFu));
-      bytes[0] = static_cast<uint8_t>(0xF0 | cp >> 18);
-      bytes[1] = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
-      bytes[2] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-      bytes[3] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-      length = 4;
-      used = 2;
+      if (room - out < 4) break;
+      if (Write) {
+        uint32_t cp = 0x10000 + ((u & 0x3FF) << 10 | (s[i + 1] & 0x3FFu));
+        dst[out] = static_cast<uint8_t>(0xF0 | cp >> 18);
+        dst[out + 1] = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
+        dst[out + 2] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
+        dst[out + 3] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+      }
+      out += 4;
+      i += 2;
     } else if (is_escaped_byte(u)) {
-      bytes[0] = static_cast<uint8_t>(u - ESCAPE_BASE);
-      length = 1;
+      if (Write) dst[out] = static_cast<uint8_t>(u - ESCAPE_BASE);
+      out += 1;
+      i += 1;
     } else {
-      bytes[0] = static_cast<uint8_t>(0xE0 | u >> 12);
-      bytes[1] = static_cast<uint8_t>(0x80 | ((u >> 6) & 0x3F));
-      bytes[2] = static_cast<uint8_t>(0x80 | (u & 0x3F));
-      length = 3;
+      if (room - out < 3) break;
+      if (Write) {
+        dst[out] = static_cast<uint8_t>(0xE0 | u >> 12);
+        dst[out + 1] = static_cast<uint8_t>(0x80 | ((u >> 6) & 0x3F));
+        dst[out + 2] = static_cast<uint8_t>(0x80 | (u & 0x3F));
+      }
+      out += 3;
+      i += 1;
     }
-    if (room - out < length) break;
-    if (Write) memcpy(dst + out, bytes, static_cast<size_t>(length));
-    out += length;
-    i += used;
   }
   return out;
 }

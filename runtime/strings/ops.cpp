@@ -1,5 +1,6 @@
 // Operations on String16 texts: leading part, upper case, equality, search, replacement and
 // the file part of a path. Results go onto the TempStringStack by the producer convention.
+#include <bit>
 #include <cstring>
 
 #include "platform/sys.h"
@@ -31,6 +32,40 @@ bool matches_at(const char16_t* text, int32_t i, const char16_t* search, int32_t
   if (m == 0) return false;
   if (folded) return sys_text_compare_folded(text + i, search, m) == 0;
   return text[i] == search[0] && sys_text_compare(text + i, search, m) == 0;
+}
+
+// The index of the first unit equal to `unit` in text[i..n), or n. Four units a word: a lane
+// that equals the unit becomes zero, and the lowest zero lane is the first in memory.
+static_assert(std::endian::native == std::endian::little, "the first unit is the lowest lane");
+int32_t find_unit(const char16_t* text, int32_t i, int32_t n, char16_t unit) {
+  constexpr uint64_t ONES_4 = 0x0001000100010001u;
+  constexpr uint64_t HIGH_BITS_4 = 0x8000800080008000u;
+  const uint64_t pattern = unit * ONES_4;
+  for (; n - i >= 4; i += 4) {
+    uint64_t word;
+    memcpy(&word, text + i, 8);
+    word ^= pattern;
+    uint64_t zero = (word - ONES_4) & ~word & HIGH_BITS_4;
+    if (zero) return i + std::countr_zero(zero) / 16;
+  }
+  while (i < n && text[i] != unit) ++i;
+  return i;
+}
+
+// The index of the first match at or after i in a text of n units, or n when there is none.
+// The case-sensitive search compares only where the search text's first unit stands.
+int32_t next_match(const char16_t* text, int32_t i, int32_t n, const char16_t* search, int32_t m,
+                   bool folded) {
+  if (m == 0) return n;
+  if (folded) {
+    while (i < n && !matches_at(text, i, search, m, true)) ++i;
+    return i < n ? i : n;
+  }
+  char16_t lead = search[0];
+  for (; (i = find_unit(text, i, n, lead)) < n; ++i) {
+    if (sys_text_compare(text + i, search, m) == 0) return i;
+  }
+  return n;
 }
 
 int32_t clamp_start(int32_t start, int32_t n) {
@@ -84,7 +119,8 @@ int32_t str_equal(const char16_t* a, const char16_t* b) {
 
 int32_t str_find(const char16_t* text, const char16_t* pattern, int32_t start, int32_t mode) {
   if (!text || !*text || !pattern || !*pattern) return 0;
-  int32_t n = str_len(text);
+  // From the beginning the text need not be measured first.
+  int32_t n = start > 1 || (mode & STR_CASE_INSENSITIVE) ? str_len(text) : 0;
   int32_t s = clamp_start(start, n);
   if (!(mode & STR_CASE_INSENSITIVE)) {
     const char16_t* found = sys_text_search(text + s, pattern);
@@ -136,13 +172,9 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
   int32_t s = clamp_start(start, n);
   int32_t k = 0;
   if (limit != 0) {
-    for (int32_t i = s; i < n;) {
-      if (matches_at(text, i, search, m, folded)) {
-        i += m;
-        if (++k == limit) break;
-      } else {
-        ++i;
-      }
+    for (int32_t i = next_match(text, s, n, search, m, folded); i < n;
+         i = next_match(text, i + m, n, search, m, folded)) {
+      if (++k == limit) break;
     }
   }
 
@@ -150,18 +182,17 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
   if (k == 0) {
     move_units(dst, text, n);
   } else {
+    // The text is no stack value here, so it cannot overlap the result: plain copies.
     memcpy(dst, text, static_cast<size_t>(s) * 2);
     char16_t* out = dst + s;
     int32_t i = s;
-    for (int32_t left = k; left > 0 && i < n;) {
-      if (matches_at(text, i, search, m, folded)) {
-        memcpy(out, replacement, static_cast<size_t>(r) * 2);
-        out += r;
-        i += m;
-        --left;
-      } else {
-        *out++ = text[i++];
-      }
+    for (int32_t left = k; left > 0; --left) {
+      int32_t at = next_match(text, i, n, search, m, folded);
+      memcpy(out, text + i, static_cast<size_t>(at - i) * 2);
+      out += at - i;
+      memcpy(out, replacement, static_cast<size_t>(r) * 2);
+      out += r;
+      i = at + m;
     }
     move_units(out, text + i, n - i);
   }

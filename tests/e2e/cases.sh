@@ -160,10 +160,17 @@ if [ "$platform" = posix ]; then
   expect_file a.php new
   pass
 
+  begin "a page that fails to read is reported and kept"
+  ln -s /proc/self/mem "$case_dir/bad.html"  # a regular file whose first byte gives EIO
+  if [ "$edition" = v0.2 ]; then run /r; start=("${renaming[@]}"); else run; start=("${opening[@]}"); fi
+  expect_output "${start[@]}" "$sep" "Created : bad.php" "Write failed : bad.php" "${closing[@]}"
+  expect_exists bad.html
+  pass
+
   begin "a full disk is reported and loses nothing"
   head -c 200000 /dev/zero | tr '\0' 'y' | fold -w 100 >"$case_dir/big.html"
   cp "$case_dir/big.html" "$case_dir.orig"
-  (cd "$case_dir" && trap '' XFSZ && ulimit -f 64 && "$program" $([ "$edition" = v0.2 ] && echo /r) \
+  (cd "$case_dir" && trap '' XFSZ && ulimit -f 64 && "${runner[@]}" "$program" $([ "$edition" = v0.2 ] && echo /r) \
     </dev/null >"$case_dir.out" 2>&1) || fail "exit status $?"
   grep -q -x "Write failed : big.php" "$case_dir.out" || fail "no write failure reported"
   expect_bytes big.html "$case_dir.orig"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end runs of a built pagehop in scratch folders: console lines and target bytes.
 # usage: tests/e2e/run.sh --program PATH --edition v0.1|v0.2 --platform posix|win32 [-- RUNNER...]
-# The Windows program runs under the RUNNER (the wine wrapper); its output then goes through a
-# pipe, so it arrives as UTF-8 with CR LF line ends.
+# Every run of the program goes through the RUNNER when one is given: the wine wrapper for the
+# Windows program (its output then goes through a pipe, so it arrives as UTF-8 with CR LF line
+# ends), or valgrind for the Linux program.
 set -u
 program= edition= platform= runner=()
 while [ $# -gt 0 ]; do
@@ -59,7 +60,7 @@ run() {  # run [ARGS...]: runs the program in the case's folder; output in $case
 
 run_as_nobody() {  # as run, without root's privileges, so permissions count
   (cd "$case_dir" && setpriv --reuid=nobody --regid=nogroup --clear-groups -- \
-    "$program" "$@" </dev/null >"$case_dir.out" 2>"$case_dir.err")
+    "${runner[@]}" "$program" "$@" </dev/null >"$case_dir.out" 2>"$case_dir.err")
   local status=$?
   [ $status -eq 0 ] || fail "exit status $status"
 }

@@ -1,0 +1,232 @@
+/* A preload library that makes the Nth call of one C library function fail, for the fault
+ * sweep over the Linux program. It stands between the program and libc for every call that
+ * the program's file, directory and memory code makes (and for the allocations inside libc,
+ * which reach malloc through its PLT).
+ *
+ *   PAGEHOP_FAULT=name:N      fail the Nth call of `name` (1-based)
+ *   PAGEHOP_FAULT_STICKY=1    and every later call of it too (a full disk, a dead device)
+ *   PAGEHOP_FAULT_COUNTS=path at exit, write "name count" for every function to the file
+ *
+ * A failing call does what the system does when it fails: it returns the error value with
+ * errno set, and a stream's error indicator is set as libc would set it. fclose closes the
+ * stream all the same; fwrite writes half of the bytes before it fails, as a disk that fills
+ * up does. Writes and flushes of the standard streams are neither counted nor failed: they
+ * are the console, which reports the failures and is not the device that fills up. Counting
+ * starts when the library is initialised, before the program's main. */
+#define _GNU_SOURCE
+#include <dirent.h>
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+enum {
+  F_FOPEN64, F_FREAD, F_FWRITE, F_FFLUSH, F_FCLOSE, F_FSEEKO64, F_FTELLO64, F_FTRUNCATE64,
+  F_SETVBUF, F_OPEN, F_FDOPEN, F_FSTAT, F_FCNTL, F_OPENDIR, F_READDIR64, F_LSTAT64, F_GETCWD,
+  F_UNLINK, F_MALLOC, F_CALLOC, F_REALLOC, F_COUNT
+};
+
+static const char* const NAMES[F_COUNT] = {
+    "fopen64", "fread",   "fwrite",  "fflush", "fclose",    "fseeko64", "ftello64",
+    "ftruncate64", "setvbuf", "open", "fdopen", "fstat",     "fcntl",    "opendir",
+    "readdir64", "lstat64", "getcwd",  "unlink", "malloc",    "calloc",   "realloc"};
+
+extern void* __libc_malloc(size_t);
+extern void* __libc_calloc(size_t, size_t);
+extern void* __libc_realloc(void*, size_t);
+
+static unsigned long calls[F_COUNT];
+static int armed;          /* counting is on */
+static int target = -1;    /* the function that fails */
+static unsigned long nth;  /* its call that fails first */
+static int sticky;         /* later calls fail too */
+static const char* counts_path;
+
+static int console(FILE* stream) { return stream == stdout || stream == stderr; }
+
+/* Counts the call and tells whether it is to fail. */
+static int fails(int f) {
+  if (!armed) return 0;
+  unsigned long n = ++calls[f];
+  return f == target && (n == nth || (sticky && n > nth));
+}
+
+/* The C library's own functions, looked up before counting starts, so that no lookup runs
+ * (and allocates) while a fault is armed. */
+static void* real[F_COUNT];
+static void* lookup(int f) {
+  if (!real[f]) real[f] = dlsym(RTLD_NEXT, NAMES[f]);
+  return real[f];
+}
+#define REAL(type, f) ((type)lookup(f))
+
+__attribute__((constructor)) static void start(void) {
+  for (int f = 0; f < F_MALLOC; ++f) lookup(f);
+  const char* spec = getenv("PAGEHOP_FAULT");
+  if (spec) {
+    const char* colon = strchr(spec, ':');
+    for (int f = 0; colon && f < F_COUNT; ++f) {
+      size_t length = (size_t)(colon - spec);
+      if (strlen(NAMES[f]) == length && strncmp(NAMES[f], spec, length) == 0) target = f;
+    }
+    if (colon) nth = strtoul(colon + 1, NULL, 10);
+  }
+  sticky = getenv("PAGEHOP_FAULT_STICKY") != NULL;
+  counts_path = getenv("PAGEHOP_FAULT_COUNTS");
+  armed = 1;
+}
+
+__attribute__((destructor)) static void stop(void) {
+  armed = 0;
+  if (!counts_path) return;
+  FILE* out = fopen(counts_path, "w");
+  if (!out) return;
+  for (int f = 0; f < F_COUNT; ++f) fprintf(out, "%s %lu\n", NAMES[f], calls[f]);
+  fclose(out);
+}
+
+/* --- streams ----------------------------------------------------------------------------- */
+
+static void set_stream_error(FILE* stream, int error) {
+  stream->_flags |= _IO_ERR_SEEN;
+  errno = error;
+}
+
+FILE* fopen64(const char* path, const char* mode) {
+  if (fails(F_FOPEN64)) return errno = EIO, NULL;
+  return REAL(FILE * (*)(const char*, const char*), F_FOPEN64)(path, mode);
+}
+
+size_t fread(void* dst, size_t size, size_t n, FILE* stream) {
+  if (fails(F_FREAD)) return set_stream_error(stream, EIO), 0;
+  return REAL(size_t(*)(void*, size_t, size_t, FILE*), F_FREAD)(dst, size, n, stream);
+}
+
+size_t fwrite(const void* src, size_t size, size_t n, FILE* stream) {
+  size_t (*write_real)(const void*, size_t, size_t, FILE*) =
+      REAL(size_t(*)(const void*, size_t, size_t, FILE*), F_FWRITE);
+  if (!console(stream) && fails(F_FWRITE)) {
+    size_t half = size ? n / 2 : 0;
+    size_t done = half ? write_real(src, size, half, stream) : 0;
+    set_stream_error(stream, ENOSPC);
+    return done;
+  }
+  return write_real(src, size, n, stream);
+}
+
+int fflush(FILE* stream) {
+  if (stream && !console(stream) && fails(F_FFLUSH)) {
+    set_stream_error(stream, EIO);
+    return EOF;
+  }
+  return REAL(int (*)(FILE*), F_FFLUSH)(stream);
+}
+
+int fclose(FILE* stream) {
+  int failed = fails(F_FCLOSE);
+  int result = REAL(int (*)(FILE*), F_FCLOSE)(stream);
+  if (failed) return errno = EIO, EOF;
+  return result;
+}
+
+int fseeko64(FILE* stream, off64_t offset, int whence) {
+  if (fails(F_FSEEKO64)) return errno = EIO, -1;
+  return REAL(int (*)(FILE*, off64_t, int), F_FSEEKO64)(stream, offset, whence);
+}
+
+off64_t ftello64(FILE* stream) {
+  if (fails(F_FTELLO64)) return errno = EIO, -1;
+  return REAL(off64_t(*)(FILE*), F_FTELLO64)(stream);
+}
+
+int ftruncate64(int fd, off64_t length) {
+  if (fails(F_FTRUNCATE64)) return errno = EIO, -1;
+  return REAL(int (*)(int, off64_t), F_FTRUNCATE64)(fd, length);
+}
+
+int setvbuf(FILE* stream, char* buffer, int mode, size_t size) {
+  if (fails(F_SETVBUF)) return errno = ENOMEM, -1;
+  return REAL(int (*)(FILE*, char*, int, size_t), F_SETVBUF)(stream, buffer, mode, size);
+}
+
+/* --- descriptors --------------------------------------------------------------------------- */
+
+int open(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) {
+    va_list ap;
+    va_start(ap, flags);
+    mode = va_arg(ap, mode_t);
+    va_end(ap);
+  }
+  if (fails(F_OPEN)) return errno = EMFILE, -1;
+  return REAL(int (*)(const char*, int, ...), F_OPEN)(path, flags, mode);
+}
+
+FILE* fdopen(int fd, const char* mode) {
+  if (fails(F_FDOPEN)) return errno = ENOMEM, NULL;
+  return REAL(FILE * (*)(int, const char*), F_FDOPEN)(fd, mode);
+}
+
+int fstat(int fd, struct stat* status) {
+  if (fails(F_FSTAT)) return errno = EIO, -1;
+  return REAL(int (*)(int, struct stat*), F_FSTAT)(fd, status);
+}
+
+int fcntl(int fd, int command, ...) {
+  va_list ap;
+  va_start(ap, command);
+  long argument = va_arg(ap, long);
+  va_end(ap);
+  if (fails(F_FCNTL)) return errno = EIO, -1;
+  return REAL(int (*)(int, int, ...), F_FCNTL)(fd, command, argument);
+}
+
+/* --- directories and names ------------------------------------------------------------------- */
+
+DIR* opendir(const char* path) {
+  if (fails(F_OPENDIR)) return errno = EMFILE, NULL;
+  return REAL(DIR * (*)(const char*), F_OPENDIR)(path);
+}
+
+struct dirent64* readdir64(DIR* stream) {
+  if (fails(F_READDIR64)) return errno = EIO, NULL;
+  return REAL(struct dirent64 * (*)(DIR*), F_READDIR64)(stream);
+}
+
+int lstat64(const char* path, struct stat64* status) {
+  if (fails(F_LSTAT64)) return errno = EIO, -1;
+  return REAL(int (*)(const char*, struct stat64*), F_LSTAT64)(path, status);
+}
+
+char* getcwd(char* buffer, size_t size) {
+  if (fails(F_GETCWD)) return errno = EACCES, NULL;
+  return REAL(char* (*)(char*, size_t), F_GETCWD)(buffer, size);
+}
+
+int unlink(const char* path) {
+  if (fails(F_UNLINK)) return errno = EIO, -1;
+  return REAL(int (*)(const char*), F_UNLINK)(path);
+}
+
+/* --- memory: straight to libc's allocator, so no lookup can recurse ----------------------- */
+
+void* malloc(size_t size) {
+  if (fails(F_MALLOC)) return errno = ENOMEM, NULL;
+  return __libc_malloc(size);
+}
+
+void* calloc(size_t n, size_t size) {
+  if (fails(F_CALLOC)) return errno = ENOMEM, NULL;
+  return __libc_calloc(n, size);
+}
+
+void* realloc(void* block, size_t size) {
+  if (fails(F_REALLOC)) return errno = ENOMEM, NULL;
+  return __libc_realloc(block, size);
+}

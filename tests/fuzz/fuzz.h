@@ -1,0 +1,45 @@
+// Shared pieces of the fuzz targets: a hard check that stops the run with a message, and the
+// fuzzer's bytes read as small numbers and texts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+// A failed check is a finding: print what failed and abort, so libFuzzer keeps the input.
+#define FUZZ_CHECK(condition)                                                             \
+  do {                                                                                    \
+    if (!(condition)) {                                                                   \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                       \
+    }                                                                                     \
+  } while (0)
+
+// Reads the fuzzer's input front to back; once it is used up every read gives 0.
+class FuzzInput {
+ public:
+  FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+  uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+  size_t left() const { return size_ - pos_; }
+  const uint8_t* rest() const { return data_ + pos_; }
+
+  // Units up to the next 0 byte (consumed) or the end. Bytes from 0x80 up become units from
+  // 0x100 up, so texts hold letters beyond Latin-1 too.
+  std::u16string text() {
+    std::u16string out;
+    while (pos_ < size_) {
+      uint8_t b = data_[pos_++];
+      if (b == 0) break;
+      out.push_back(b < 0x80 ? b : static_cast<char16_t>(0x100 + b));
+    }
+    return out;
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+};
