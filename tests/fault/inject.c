@@ -67,12 +67,12 @@ static void* lookup(int f) {
 
 __attribute__((constructor)) static void start(void) {
   for (int f = 0; f < F_MALLOC; ++f) lookup(f);
-  const char* spec = getenv("PAGEHOP_FAULT");
-  if (spec) {
-    const char* colon = strchr(spec, ':');
+  const char* setting = getenv("PAGEHOP_FAULT");
+  if (setting) {
+    const char* colon = strchr(setting, ':');
     for (int f = 0; colon && f < F_COUNT; ++f) {
-      size_t length = (size_t)(colon - spec);
-      if (strlen(NAMES[f]) == length && strncmp(NAMES[f], spec, length) == 0) target = f;
+      size_t length = (size_t)(colon - setting);
+      if (strlen(NAMES[f]) == length && strncmp(NAMES[f], setting, length) == 0) target = f;
     }
     if (colon) nth = strtoul(colon + 1, NULL, 10);
   }

@@ -13,8 +13,8 @@ namespace {
 std::u16string decode(const std::string& bytes, int32_t room, uint32_t codepage = CP_UTF8) {
   if (room == 0) return {};
   std::unique_ptr<char16_t[]> out(new char16_t[static_cast<size_t>(room)]);
-  int32_t n = text_decode(codepage, 0, bytes.data(), static_cast<int32_t>(bytes.size()),
-                          out.get(), room);
+  int32_t n =
+      text_decode(codepage, 0, bytes.data(), static_cast<int32_t>(bytes.size()), out.get(), room);
   FUZZ_CHECK(n >= 0 && n <= room);
   return std::u16string(out.get(), static_cast<size_t>(n));
 }
@@ -22,8 +22,8 @@ std::u16string decode(const std::string& bytes, int32_t room, uint32_t codepage 
 std::string encode(const std::u16string& units, int32_t room, uint32_t codepage = CP_UTF8) {
   if (room == 0) return {};
   std::unique_ptr<char[]> out(new char[static_cast<size_t>(room)]);
-  int32_t n = text_encode(codepage, 0, units.data(), static_cast<int32_t>(units.size()),
-                          out.get(), room);
+  int32_t n =
+      text_encode(codepage, 0, units.data(), static_cast<int32_t>(units.size()), out.get(), room);
   FUZZ_CHECK(n >= 0 && n <= room);
   return std::string(out.get(), static_cast<size_t>(n));
 }
@@ -102,8 +102,8 @@ void stack_round_trip(const std::string& bytes, bool on_stack) {
     source = place;
   }
   utf8_to_temp(source, mark);
-  FUZZ_CHECK(temp_stack.top == mark + 2 * static_cast<int32_t>(
-                                             std::char_traits<char16_t>::length(temp_at(mark))));
+  FUZZ_CHECK(temp_stack.top ==
+             mark + 2 * static_cast<int32_t>(std::char_traits<char16_t>::length(temp_at(mark))));
   char* back = str_to_utf8(temp_at(mark));
   FUZZ_CHECK(terminated == back);
   bytes_free(back);

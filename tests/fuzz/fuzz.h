@@ -9,12 +9,12 @@
 #include <string>
 
 // A failed check is a finding: print what failed and abort, so libFuzzer keeps the input.
-#define FUZZ_CHECK(condition)                                                             \
-  do {                                                                                    \
-    if (!(condition)) {                                                                   \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                       \
-    }                                                                                     \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)
 
 // Reads the fuzzer's input front to back; once it is used up every read gives 0.

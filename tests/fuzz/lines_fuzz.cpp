@@ -34,7 +34,8 @@ std::string read_file(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY);
   FUZZ_CHECK(fd >= 0);
   char chunk[4096];
-  for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) bytes.append(chunk, static_cast<size_t>(n));
+  for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
+    bytes.append(chunk, static_cast<size_t>(n));
   close(fd);
   return bytes;
 }

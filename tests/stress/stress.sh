@@ -5,7 +5,7 @@
 # unless its target is complete.
 # usage: tests/stress/stress.sh --program PATH --program-v02 PATH [--light] [--scratch DIR]
 #   --light    smaller sizes (10,000 pages, 64 MB pages, no line over the reader's limit), for
-#              every test run; the full sizes take a few minutes and about 5 GB of scratch space
+#              every test run; the full sizes take a few minutes and about 7 GB of scratch space
 #   --scratch  where the huge pages go (default: /dev/shm when it has room, else /tmp)
 set -u
 program= program_v02= light=0 scratch_root=
@@ -23,7 +23,7 @@ done
 if [ -z "$scratch_root" ]; then
   scratch_root=/tmp
   free_shm=$(df -Pk /dev/shm 2>/dev/null | awk 'NR == 2 { print $4 }')
-  [ "${free_shm:-0}" -gt $((6 * 1024 * 1024)) ] && scratch_root=/dev/shm
+  [ "${free_shm:-0}" -gt $((8 * 1024 * 1024)) ] && scratch_root=/dev/shm
 fi
 scratch=$(mktemp -d "$scratch_root/pagehop-stress.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
