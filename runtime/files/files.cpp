@@ -270,10 +270,17 @@ int32_t write_string(FileStream* s, const char16_t* text, int32_t format) {
   if (format == TEXT_UTF16) return stream_write(s, text, 2 * str_len(text));
 
   uint32_t codepage = format == TEXT_UTF8 ? CP_UTF8 : CP_ACP;
-  int32_t count = str_len(text) + 1;  // the terminator too, measured once for both calls
-  int32_t size = text_encode(codepage, 0, text, count, nullptr, 0);
+  int32_t count = str_len(text) + 1;  // the terminator too
+  // An ordinary line is encoded on the stack; only a long one costs an allocation. UTF-8 takes
+  // at most three bytes for a unit, so a text of up to a third of the block needs no size pass.
+  char local[1024];
+  int32_t size = codepage == CP_UTF8 && count <= static_cast<int32_t>(sizeof local) / 3
+                     ? static_cast<int32_t>(sizeof local)
+                     : text_encode(codepage, 0, text, count, nullptr, 0);
   if (size <= 0) return 0;
-  auto* bytes = static_cast<char*>(mem_alloc(static_cast<size_t>(size) + 1));
+  char* bytes = size <= static_cast<int32_t>(sizeof local)
+                    ? local
+                    : static_cast<char*>(mem_alloc(static_cast<size_t>(size)));
   if (!bytes) {
     s->error = 1;
     return 0;
@@ -283,7 +290,7 @@ int32_t write_string(FileStream* s, const char16_t* text, int32_t format) {
   // The encoding ends without it only before a high surrogate that has no pair.
   if (made > 0 && bytes[made - 1] == 0) --made;
   int32_t written = stream_write(s, bytes, made);
-  mem_free(bytes);
+  if (bytes != local) mem_free(bytes);
   return written;
 }
 

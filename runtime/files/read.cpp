@@ -190,18 +190,16 @@ struct Utf16Reader {
   }
 };
 
-// Collects the bytes of one text into a new working buffer, closed by a zero unit; its length
-// without the zero goes to `length`. Null when the buffer cannot be had. When the buffer cannot
-// grow, or would grow beyond WORK_LIMIT, the text ends there. Either way the rest of the text
-// cannot be read in its place, so the read counts as failed (stream_read_failed).
+// Collects the bytes of one text into a working buffer, closed by a zero unit; its length
+// without the zero goes to `length`. The buffer starts as `first`, the caller's WORK_STEP bytes,
+// so that an ordinary line costs no allocation; a longer text moves to the heap, and the caller
+// frees what is returned unless it is `first`. When the buffer cannot grow, or would grow beyond
+// WORK_LIMIT, the text ends there: the rest of it cannot be read in its place, so the read counts
+// as failed (stream_read_failed).
 template <typename Reader>
-uint8_t* collect(FileStream* s, bool lines, int32_t limit, int32_t& length) {
+uint8_t* collect(FileStream* s, bool lines, int32_t limit, uint8_t* first, int32_t& length) {
   int32_t capacity = WORK_STEP;
-  auto* data = static_cast<uint8_t*>(mem_alloc(static_cast<size_t>(capacity)));
-  if (!data) {
-    stream_read_failed(s);
-    return nullptr;
-  }
+  uint8_t* data = first;
   int32_t used = 0;
   for (;;) {
     if (limit >= 0) {
@@ -209,10 +207,14 @@ uint8_t* collect(FileStream* s, bool lines, int32_t limit, int32_t& length) {
       --limit;
     }
     if (capacity - used < Reader::MARGIN) {
-      auto* grown =
-          capacity >= WORK_LIMIT
-              ? nullptr
-              : static_cast<uint8_t*>(mem_grow(data, static_cast<size_t>(capacity) + WORK_STEP));
+      uint8_t* grown = nullptr;
+      size_t size = static_cast<size_t>(capacity) + WORK_STEP;
+      if (data == first) {
+        grown = static_cast<uint8_t*>(mem_alloc(size));
+        if (grown) memcpy(grown, first, static_cast<size_t>(used));
+      } else if (capacity < WORK_LIMIT) {
+        grown = static_cast<uint8_t*>(mem_grow(data, size));
+      }
       if (!grown) {
         stream_read_failed(s);
         break;
@@ -245,6 +247,7 @@ uint8_t* collect(FileStream* s, bool lines, int32_t limit, int32_t& length) {
 
 void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offset) {
   FileStream* s = file_stream(number);
+  uint8_t first[WORK_STEP];
   uint8_t* data = nullptr;
   int32_t length = 0;
   int32_t format = 0;
@@ -252,11 +255,11 @@ void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offse
     format = file_format(flags, s->format);
     bool lines = !(flags & FILE_READ_RAW);
     if (format == TEXT_UTF8) {
-      data = collect<Utf8Reader>(s, lines, limit, length);
+      data = collect<Utf8Reader>(s, lines, limit, first, length);
     } else if (format == TEXT_UTF16) {
-      data = collect<Utf16Reader>(s, lines, limit, length);
+      data = collect<Utf16Reader>(s, lines, limit, first, length);
     } else {
-      data = collect<AsciiReader>(s, lines, limit, length);
+      data = collect<AsciiReader>(s, lines, limit, first, length);
     }
   }
   if (!data) {
@@ -273,7 +276,7 @@ void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offse
     memcpy(out, data, static_cast<size_t>(units) * 2);
     out[units] = 0;
   }
-  mem_free(data);
+  if (data != first) mem_free(data);
 }
 
 void file_read_line(intptr_t number, int32_t offset) { file_read_text(number, 0, -1, offset); }
