@@ -43,3 +43,12 @@ class FuzzInput {
   size_t size_;
   size_t pos_ = 0;
 };
+
+// The text with each unit mapped onto a small alphabet, so that matches and special characters
+// come often.
+template <size_t N>
+std::u16string in_alphabet(const std::u16string& text, const char16_t (&alphabet)[N]) {
+  std::u16string out;
+  for (char16_t c : text) out += alphabet[c % (N - 1)];
+  return out;
+}
