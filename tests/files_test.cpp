@@ -171,6 +171,16 @@ TEST_F(FileStreams, EachFormatReadsBackWhatItWroteInItsOwnEncoding) {
   EXPECT_EQ(file_write_string(0, u"\u00E9", TEXT_UTF8) + file_write_string(0, u"\u00E9"), 3);
   file_close(0);
   EXPECT_EQ(get("in"), "caf\xC3\xA9\n\xC3\xA9\xE9");
+  // UTF-8 ends at an unpaired high surrogate: the text before it is written, short or long.
+  for (size_t before : {2u, 1000u}) {
+    SCOPED_TRACE(before);
+    std::u16string text = std::u16string(before, u'a') + u"\xD83Dz";
+    ASSERT_NE(file_create(0, u"cut", TEXT_UTF8), 0);
+    EXPECT_EQ(file_write_string(0, text.c_str()), static_cast<int32_t>(before));
+    file_write_line(0, u"b");
+    EXPECT_EQ(file_close(0), 1);
+    EXPECT_EQ(get("cut"), std::string(before, 'a') + with_eol("b|"));
+  }
 }
 
 // A buffered read takes runs of characters straight from the buffer; an unbuffered one reads

@@ -272,20 +272,27 @@ int32_t write_string(FileStream* s, const char16_t* text, int32_t format) {
   uint32_t codepage = format == TEXT_UTF8 ? CP_UTF8 : CP_ACP;
   int32_t count = str_len(text) + 1;  // the terminator too
   // An ordinary line is encoded on the stack; only a long one costs an allocation. UTF-8 takes
-  // at most three bytes for a unit, so a text of up to a third of the block needs no size pass.
+  // at most three bytes a unit, so a short text goes straight into the block. That conversion
+  // gives nothing when the text holds an unpaired high surrogate; the measured one below then
+  // keeps the part before it, as the exact-size conversion does.
   char local[1024];
-  int32_t size = codepage == CP_UTF8 && count <= static_cast<int32_t>(sizeof local) / 3
-                     ? static_cast<int32_t>(sizeof local)
-                     : text_encode(codepage, 0, text, count, nullptr, 0);
-  if (size <= 0) return 0;
-  char* bytes = size <= static_cast<int32_t>(sizeof local)
-                    ? local
-                    : static_cast<char*>(mem_alloc(static_cast<size_t>(size)));
-  if (!bytes) {
-    s->error = 1;
-    return 0;
+  char* bytes = local;
+  int32_t made = 0;
+  if (codepage == CP_UTF8 && count <= static_cast<int32_t>(sizeof local) / 3) {
+    made = text_encode(codepage, 0, text, count, local, sizeof local);
   }
-  int32_t made = text_encode(codepage, 0, text, count, bytes, size);
+  if (made == 0) {
+    int32_t size = text_encode(codepage, 0, text, count, nullptr, 0);
+    if (size <= 0) return 0;
+    if (size > static_cast<int32_t>(sizeof local)) {
+      bytes = static_cast<char*>(mem_alloc(static_cast<size_t>(size)));
+      if (!bytes) {
+        s->error = 1;
+        return 0;
+      }
+    }
+    made = text_encode(codepage, 0, text, count, bytes, size);
+  }
   // The text holds no 0 unit, so a 0 byte at the end is its terminator, which is not written.
   // The encoding ends without it only before a high surrogate that has no pair.
   if (made > 0 && bytes[made - 1] == 0) --made;
