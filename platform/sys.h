@@ -10,7 +10,8 @@
 // POSIX: takes the locale of every category from the environment, numeric back to "C".
 // Windows: nothing.
 void sys_locale_init();
-// Ends the process with the given status and never returns.
+// Ends the process with the given status and never returns. POSIX: restores the terminal
+// first (sys_console_end).
 [[noreturn]] void sys_exit(int status);
 // The one lock of the process, between the main thread and the console close handler.
 // POSIX: no other thread ever enters, and both do nothing.

@@ -9,7 +9,12 @@ void sys_locale_init() {
   setlocale(LC_NUMERIC, "C");
 }
 
-void sys_exit(int status) { _Exit(status); }
+// The early exits (the string layer out of memory) skip runtime_end: the terminal gets its
+// attributes back here, or it would be left without echo.
+void sys_exit(int status) {
+  sys_console_end();
+  _Exit(status);
+}
 
 void sys_lock_acquire() {}
 void sys_lock_release() {}

@@ -49,7 +49,14 @@ bool sys_dir_open(DirectoryScan* scan, const char16_t* directory, const char16_t
   prefix[prefix_length] = 0;
   bytes_free(dir);
 
+  // Without memory for its pattern the scan would match every name, so it does not start.
   char* bytes = str_to_utf8(pattern);
+  if (!bytes[0] && str_len(pattern) > 0) {
+    bytes_free(bytes);
+    closedir(stream);
+    free(prefix);
+    return false;
+  }
   // fnmatch would want a dot in the name for "*.*"; the scan means every name by it.
   if (strcmp(bytes, "*.*") == 0) bytes[1] = 0;
   scan->stream = stream;

@@ -43,6 +43,8 @@ done >"$sample/big.html"
 # and one line longer than the reader's first working buffer
 { head -c 9000 /dev/zero | tr '\0' 'y'; printf ' end.html\n'; } >>"$sample/big.html"
 : >"$sample/empty.html"
+# and a file that is no page: nothing may touch it
+echo 'not a page: index.html' >"$sample/notes.txt"
 pages=()
 for f in "$sample"/*.html; do
   p=$(basename "$f")
@@ -51,7 +53,7 @@ for f in "$sample"/*.html; do
 done
 # Checksums of the pages and of their expected targets: one md5sum per run checks them all.
 declare -A want
-while read -r sum name; do want[$name]=$sum; done < <(cd "$sample" && md5sum -- *.html;
+while read -r sum name; do want[$name]=$sum; done < <(cd "$sample" && md5sum -- *.html notes.txt;
                                                        cd "$expected" && md5sum -- *.php)
 
 runs=0 failures=0 reported_complete=0 memory_stops=0
@@ -104,6 +106,8 @@ run_case() {
     cancelled_at=${out##*$'\nCreated : '}
     cancelled_at=${cancelled_at%%$'\n'*}
   fi
+  [ "${have[notes.txt]-}" = "${want[notes.txt]}" ] && [ -z "${have[notes.php]-}" ] ||
+    fail "$label" "notes.txt was converted or changed: not a page"
   local p t complete
   for p in "${pages[@]}"; do
     t=${p%.html}.php complete=0
