@@ -8,14 +8,24 @@
 namespace {
 constinit HANDLE main_heap = nullptr;
 constinit HANDLE string_heap = nullptr;
+
+// A heap of our own, or the process heap when the system cannot make one, so that no
+// allocation ever goes to a null heap.
+HANDLE new_heap() {
+  HANDLE heap = HeapCreate(0, 4096, 0);
+  return heap ? heap : GetProcessHeap();
+}
+
+// Destroys a heap from new_heap; the process heap stays.
+void drop_heap(HANDLE& heap) {
+  if (heap && heap != GetProcessHeap()) HeapDestroy(heap);
+  heap = nullptr;
+}
+
 }  // namespace
 
-void sys_heap_start() { main_heap = HeapCreate(0, 4096, 0); }
-
-void sys_heap_stop() {
-  if (main_heap) HeapDestroy(main_heap);
-  main_heap = nullptr;
-}
+void sys_heap_start() { main_heap = new_heap(); }
+void sys_heap_stop() { drop_heap(main_heap); }
 
 void* sys_heap_alloc(size_t bytes) { return HeapAlloc(main_heap, HEAP_ZERO_MEMORY, bytes); }
 
@@ -27,12 +37,8 @@ void sys_heap_free(void* block) {
   if (block) HeapFree(main_heap, 0, block);
 }
 
-void sys_string_heap_start() { string_heap = HeapCreate(0, 4096, 0); }
-
-void sys_string_heap_stop() {
-  if (string_heap) HeapDestroy(string_heap);
-  string_heap = nullptr;
-}
+void sys_string_heap_start() { string_heap = new_heap(); }
+void sys_string_heap_stop() { drop_heap(string_heap); }
 
 void* sys_string_alloc(size_t bytes) { return HeapAlloc(string_heap, 0, bytes); }
 
