@@ -20,6 +20,16 @@ inline __m128i load(const void* p) { return _mm_loadu_si128(static_cast<const __
 inline void store(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
 inline uint32_t mask_of(__m128i v) { return static_cast<uint32_t>(_mm_movemask_epi8(v)); }
 
+// The vector moved down by n bytes (0 to 15), zeros coming in: each half is shifted by a count
+// held in a register, and a count of 64 or more, as a negative one becomes, gives zero.
+inline __m128i shift_down(__m128i v, int32_t n) {
+  __m128i high = _mm_srli_si128(v, 8);
+  __m128i own = _mm_srl_epi64(v, _mm_cvtsi32_si128(8 * n));
+  __m128i from_high = _mm_sll_epi64(high, _mm_cvtsi32_si128(64 - 8 * n));
+  __m128i far_high = _mm_srl_epi64(high, _mm_cvtsi32_si128(8 * n - 64));
+  return _mm_or_si128(_mm_or_si128(own, from_high), far_high);
+}
+
 // Whether a byte (below 0x80) ends a line's text.
 inline bool line_stop(uint8_t byte) { return byte == 0 || byte == '\n' || byte == '\r'; }
 
@@ -93,7 +103,21 @@ Utf8Progress decode_blocks(const uint8_t* src, int32_t count, char16_t* dst, int
         ++out;
         continue;
       }
-      if (Line && more && utf8_char_length(src + i, count - i) == 0) return {i, out};
+      // Three-byte sequences outside the two leads with narrower ranges: CJK and the like.
+      if (byte >= 0xE1 && byte <= 0xEF && byte != 0xED && count - i >= 3 &&
+          (src[i + 1] & 0xC0) == 0x80 && (src[i + 2] & 0xC0) == 0x80) {
+        if (Write) {
+          dst[out] = static_cast<char16_t>((byte & 0x0Fu) << 12 | (src[i + 1] & 0x3Fu) << 6 |
+                                           (src[i + 2] & 0x3Fu));
+        }
+        i += 3;
+        ++out;
+        continue;
+      }
+      // Only a sequence that the end of the bytes cuts off needs the bytes after them.
+      if (Line && more && count - i < 4 && utf8_char_length(src + i, count - i) == 0) {
+        return {i, out};
+      }
       uint32_t value = 0;
       int32_t length = utf8_sequence(src + i, count - i, value);
       if (length == 0) {
@@ -124,57 +148,10 @@ inline uint32_t encode_ends(__m128i low, __m128i high) {
   return mask_of(_mm_packs_epi16(_mm_adds_epu16(low, lift), _mm_adds_epu16(high, lift)));
 }
 
-// Eight units in their one- to three-byte forms when none of them is a surrogate, without a
-// branch on any unit; returns the bytes, or -1 (nothing stored) for a block with a surrogate.
-// Each unit's bytes are made as one 32-bit word and stored at the unit's offset, a prefix sum
-// of the lengths; the next unit's word overwrites the spare bytes. So up to 27 bytes are
-// stored, though at most 24 count.
-constexpr int32_t MIXED_ROOM = 32;
-inline int32_t encode_mixed8(__m128i units, uint8_t* dst) {
-  const __m128i zero = _mm_setzero_si128();
-  __m128i surrogate =
-      _mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(static_cast<int16_t>(0xF800))),
-                      _mm_set1_epi16(static_cast<int16_t>(0xD800)));
-  if (mask_of(surrogate)) return -1;
-  // Lanes of all ones for a unit below 0x80 and below 0x800; the length is 3 less one for each.
-  __m128i below_80 = _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x7F)), zero);
-  __m128i below_800 = _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x7FF)), zero);
-  __m128i length = _mm_add_epi16(_mm_set1_epi16(3), _mm_add_epi16(below_80, below_800));
-  __m128i end = _mm_add_epi16(length, _mm_slli_si128(length, 2));  // offsets after each unit
-  end = _mm_add_epi16(end, _mm_slli_si128(end, 4));
-  end = _mm_add_epi16(end, _mm_slli_si128(end, 8));
-  __m128i start = _mm_slli_si128(end, 2);
-
-  alignas(16) uint32_t words[8];
-  alignas(16) uint16_t starts[8];
-  const __m128i low6 = _mm_set1_epi32(0x3F);
-  const __m128i continuation = _mm_set1_epi32(0x80);
-  for (int32_t half = 0; half < 2; ++half) {
-    __m128i x = half ? _mm_unpackhi_epi16(units, zero) : _mm_unpacklo_epi16(units, zero);
-    __m128i ascii =
-        half ? _mm_unpackhi_epi16(below_80, below_80) : _mm_unpacklo_epi16(below_80, below_80);
-    __m128i two =
-        half ? _mm_unpackhi_epi16(below_800, below_800) : _mm_unpacklo_epi16(below_800, below_800);
-    __m128i last = _mm_or_si128(continuation, _mm_and_si128(x, low6));
-    __m128i middle = _mm_or_si128(continuation, _mm_and_si128(_mm_srli_epi32(x, 6), low6));
-    __m128i word3 = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0xE0), _mm_srli_epi32(x, 12)),
-                                 _mm_or_si128(_mm_slli_epi32(middle, 8), _mm_slli_epi32(last, 16)));
-    __m128i word2 = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(0xC0), _mm_srli_epi32(x, 6)),
-                                 _mm_slli_epi32(last, 8));
-    __m128i word = _mm_or_si128(_mm_and_si128(two, word2), _mm_andnot_si128(two, word3));
-    word = _mm_or_si128(_mm_and_si128(ascii, x), _mm_andnot_si128(ascii, word));
-    store(words + 4 * half, word);
-  }
-  store(starts, start);
-  for (int32_t k = 0; k < 8; ++k) memcpy(dst + starts[k], words + k, 4);
-  return static_cast<uint16_t>(_mm_extract_epi16(end, 7));
-}
-
 // Encoding, in the same shape as decoding: sixteen units a block while they are ASCII, narrowed
 // and stored whole, and every other unit on its own.
 template <bool Write>
 Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint8_t* dst, int32_t room) {
-  uint8_t scratch[MIXED_ROOM];  // where a size query's blocks go
   int32_t i = 0, out = 0;
   for (;;) {
     while (count - i >= BLOCK && room - out >= BLOCK) {
@@ -191,26 +168,20 @@ Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint8_t* dst, int
       i += BLOCK;
       out += BLOCK;
     }
-    // Eight units that are not all ASCII, as one block when they hold no surrogate.
-    if (count - i >= 8 && room - out >= MIXED_ROOM) {
-      int32_t made = encode_mixed8(load(src + i), Write ? dst + out : scratch);
-      if (made >= 0) {
-        i += 8;
-        out += made;
-        continue;
-      }
-    }
     for (;;) {
       if (i >= count || out >= room) return {i, out};
       uint32_t u = src[i];
       if (u < 0x80) {
         if (count - i >= BLOCK && room - out >= BLOCK) break;
-        if (count - i >= 8 && room - out >= 8) {  // half a block near the end
-          __m128i units = load(src + i);
-          uint32_t ends = encode_ends(units, units) & 0xFF;
-          if (Write)
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + out), _mm_packus_epi16(units, units));
-          int32_t plain = ends ? std::countr_zero(ends) : 8;
+        if (count >= BLOCK && room - out >= BLOCK) {
+          // The last units: the block that ends with the text, moved down past the units
+          // before i, so a line's end costs no loop over its last few units.
+          int32_t before = BLOCK - (count - i);
+          __m128i low = load(src + count - BLOCK);
+          __m128i high = load(src + count - 8);
+          uint32_t ends = encode_ends(low, high) >> before;
+          if (Write) store(dst + out, shift_down(_mm_packus_epi16(low, high), before));
+          int32_t plain = ends ? std::countr_zero(ends) : count - i;
           i += plain;
           out += plain;
           continue;
@@ -288,17 +259,25 @@ int32_t utf16_search(const char16_t* text, int32_t n, const char16_t* pattern, i
   } else {
     const __m128i second = _mm_set1_epi16(static_cast<int16_t>(pattern[1]));
     size_t rest = static_cast<size_t>(m - 2) * 2;
-    // Every position of the round has room for the whole pattern, so the second load, one
-    // unit further, stays inside the text too.
-    for (; n - i >= m + 7; i += 8) {
-      __m128i both = _mm_and_si128(_mm_cmpeq_epi16(load(text + i), first),
-                                   _mm_cmpeq_epi16(load(text + i + 1), second));
+    // Every position of a round has room for the whole pattern, so the second load, one unit
+    // further, stays inside the text too. The last round is moved back to end with the last
+    // position; the positions it repeats were no match already.
+    int32_t last = n - m - 7;
+    auto round = [&](int32_t at) {
+      __m128i both = _mm_and_si128(_mm_cmpeq_epi16(load(text + at), first),
+                                   _mm_cmpeq_epi16(load(text + at + 1), second));
       for (uint32_t hits = mask_of(both); hits; hits &= hits - 1) {
-        int32_t at = i + std::countr_zero(hits) / 2;
+        int32_t candidate = at + std::countr_zero(hits) / 2;
         hits &= hits - 1;  // each unit sets two bits
-        if (memcmp(text + at + 2, pattern + 2, rest) == 0) return at;
+        if (memcmp(text + candidate + 2, pattern + 2, rest) == 0) return candidate;
       }
+      return -1;
+    };
+    for (; i < last; i += 8) {
+      int32_t found = round(i);
+      if (found >= 0) return found;
     }
+    if (last >= 0) return round(last);
   }
   int32_t found = utf16_search_scalar(text + i, n - i, pattern, m);
   return found < 0 ? -1 : i + found;

@@ -321,8 +321,19 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
 }
 
 void write_line(FileStream* s, const char16_t* text, int32_t length, int32_t format) {
+  // A UTF-8 line and its line end straight into the buffer in one go, when both fit there as
+  // write_text would put them. The line end's units are ASCII, each its own byte.
+  int32_t end_length = str_len(SYS_LINE_END);
+  if (file_format(format, s->format) == TEXT_UTF8 && s->mode == STREAM_WRITE && s->buffer &&
+      3 * static_cast<int64_t>(length) + end_length < s->count) {
+    put_utf8(s, text, length);
+    uint8_t* end = s->buffer + (s->size - s->count);
+    for (int32_t k = 0; k < end_length; ++k) end[k] = static_cast<uint8_t>(SYS_LINE_END[k]);
+    s->count -= end_length;
+    return;
+  }
   write_text(s, text, length, format);
-  write_text(s, SYS_LINE_END, str_len(SYS_LINE_END), format);
+  write_text(s, SYS_LINE_END, end_length, format);
 }
 
 }  // namespace
