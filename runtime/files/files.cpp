@@ -292,18 +292,29 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
   format = file_format(format, s->format);
   if (format == TEXT_UTF16) return stream_write(s, text, 2 * length);
 
-  // UTF-8 goes straight into the buffer when it fits there as stream_write would take it, which
-  // nearly every line does: at once when even three bytes a unit fit, else once measured. Every
-  // encoding below stops before a high surrogate that has no pair.
-  bool utf8 = format == TEXT_UTF8;
-  bool into_buffer = utf8 && s->mode == STREAM_WRITE && s->buffer;
-  if (into_buffer && 3 * static_cast<int64_t>(length) < s->count) return put_utf8(s, text, length);
-  int32_t size = utf8 ? utf8_encode(text, length, nullptr, 0).written
-                      : text_encode(CP_ACP, 0, text, length, nullptr, 0);
-  if (size <= 0) return 0;
-  if (into_buffer && size < s->count) return put_utf8(s, text, length);
+  // UTF-8 goes straight into the buffer when even three bytes a unit fit there as stream_write
+  // would take them, which nearly every line does. Otherwise it is encoded in pieces of a block
+  // on the stack, each written as a whole: a text that fits the block is written as one piece,
+  // as stream_write takes any other; a longer one costs no copy of its own. Every encoding stops
+  // before a high surrogate that has no pair.
+  if (format == TEXT_UTF8) {
+    if (s->mode == STREAM_WRITE && s->buffer && 3 * static_cast<int64_t>(length) < s->count) {
+      return put_utf8(s, text, length);
+    }
+    uint8_t piece[8192];
+    int32_t written = 0;
+    for (int32_t done = 0; done < length;) {
+      Utf8Progress part = utf8_encode(text + done, length - done, piece, sizeof piece);
+      if (part.written == 0) break;  // at such a surrogate
+      written += stream_write(s, piece, part.written);
+      done += part.read;
+    }
+    return written;
+  }
 
-  // Otherwise the bytes are made in a block on the stack, or on the heap when there are many.
+  // The 8-bit page: measured, then made in a block on the stack, or on the heap when long.
+  int32_t size = text_encode(CP_ACP, 0, text, length, nullptr, 0);
+  if (size <= 0) return 0;
   char local[1024];
   char* bytes = local;
   if (size > static_cast<int32_t>(sizeof local)) {
@@ -313,8 +324,7 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
       return 0;
     }
   }
-  int32_t made = utf8 ? utf8_encode(text, length, reinterpret_cast<uint8_t*>(bytes), size).written
-                      : text_encode(CP_ACP, 0, text, length, bytes, size);
+  int32_t made = text_encode(CP_ACP, 0, text, length, bytes, size);
   int32_t written = stream_write(s, bytes, made);
   if (bytes != local) mem_free(bytes);
   return written;

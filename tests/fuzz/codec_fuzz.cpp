@@ -1,10 +1,13 @@
 // The UTF-8 and 8-bit codecs: any bytes survive decoding and encoding unchanged, well-formed
 // UTF-16 survives encoding and decoding, size queries agree with the conversions, and a short
-// destination is filled with a prefix of whole characters and never overrun.
+// destination is filled with a prefix of whole characters and never overrun. The block kernels
+// of runtime/base give what their scalar references give, on the same input cut at every block
+// edge, with full and short rooms.
 #include <cstring>
 #include <memory>
 
 #include "fuzz.h"
+#include "runtime/base/utf8.h"
 #include "runtime/strings/strings.h"
 
 namespace {
@@ -110,6 +113,92 @@ void stack_round_trip(const std::string& bytes, bool on_stack) {
   temp_restore(mark);
 }
 
+// Bytes and units whose handling differs, so that inputs mapped onto them are full of invalid,
+// overlong, cut-off and surrogate sequences, line ends and zeros.
+constexpr uint8_t EDGE_BYTES[] = {0x00, '\n', '\r', 'a',  0x7F, 0x80, 0x8F, 0x90, 0x9F,
+                                  0xA0, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xEC,
+                                  0xED, 0xEE, 0xEF, 0xF0, 0xF3, 0xF4, 0xF5, 0xFF};
+constexpr char16_t EDGE_UNITS[] = {0x0000, 'a',    0x7F,   0x80,   0x7FF,  0x800,
+                                   0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDC7F, 0xDC80,
+                                   0xDCFF, 0xDD00, 0xDFFF, 0xE000, 0xFFFF};
+
+bool same(Utf8Progress a, Utf8Progress b) { return a.read == b.read && a.written == b.written; }
+
+// A destination of exactly `room` elements on the heap, so that a write beyond it is a finding.
+template <typename T>
+std::unique_ptr<T[]> exact(int32_t room) {
+  return std::unique_ptr<T[]>(new T[static_cast<size_t>(std::max(room, 1))]);
+}
+
+void decoders_agree(const uint8_t* bytes, int32_t n, int32_t pick) {
+  for (int32_t count : block_cuts(n)) {
+    for (int32_t room : {count, 1 + pick % (count + 1)}) {
+      auto fast = exact<char16_t>(room), slow = exact<char16_t>(room);
+      Utf8Progress a = utf8_decode(bytes, count, fast.get(), room);
+      Utf8Progress b = utf8_decode_scalar(bytes, count, slow.get(), room);
+      FUZZ_CHECK(same(a, b) && std::equal(fast.get(), fast.get() + a.written, slow.get()));
+    }
+    FUZZ_CHECK(
+        same(utf8_decode(bytes, count, nullptr, 0), utf8_decode_scalar(bytes, count, nullptr, 0)));
+    for (bool more : {false, true}) {
+      auto fast = exact<char16_t>(count), slow = exact<char16_t>(count);
+      Utf8Progress a = utf8_decode_line(bytes, count, fast.get(), more);
+      Utf8Progress b = utf8_decode_line_scalar(bytes, count, slow.get(), more);
+      FUZZ_CHECK(same(a, b) && std::equal(fast.get(), fast.get() + a.written, slow.get()));
+    }
+  }
+}
+
+void encoders_agree(const char16_t* units, int32_t n, int32_t pick) {
+  for (int32_t count : block_cuts(n)) {
+    for (int32_t room : {3 * count, 1 + pick % (3 * count + 1)}) {
+      auto fast = exact<uint8_t>(room), slow = exact<uint8_t>(room);
+      Utf8Progress a = utf8_encode(units, count, fast.get(), room);
+      Utf8Progress b = utf8_encode_scalar(units, count, slow.get(), room);
+      FUZZ_CHECK(same(a, b) && std::equal(fast.get(), fast.get() + a.written, slow.get()));
+    }
+    FUZZ_CHECK(
+        same(utf8_encode(units, count, nullptr, 0), utf8_encode_scalar(units, count, nullptr, 0)));
+  }
+}
+
+// A text and a pattern over a few units, so that candidates for the first two units and near
+// misses come often.
+void searches_agree(const std::u16string& raw, int32_t pick) {
+  static constexpr char16_t ALPHABET[] = u".htmlx.h\u00E9";
+  std::u16string text = in_alphabet(raw, ALPHABET);
+  if (text.empty()) return;
+  // A piece of the text, so it is found in the longer cuts, or that piece with its last unit
+  // changed, a near miss.
+  size_t at = static_cast<size_t>(pick * 7) % text.size();
+  std::u16string pattern = text.substr(at, static_cast<size_t>(1 + pick % 6));
+  if (pick & 0x40) pattern.back() = pattern.back() == u'x' ? u'l' : u'x';
+  int32_t m = static_cast<int32_t>(pattern.size());
+  for (int32_t n : block_cuts(static_cast<int32_t>(text.size()))) {
+    FUZZ_CHECK(utf16_search(text.data(), n, pattern.data(), m) ==
+               utf16_search_scalar(text.data(), n, pattern.data(), m));
+  }
+}
+
+// The kernels on the input as it is and mapped onto the edge bytes and units.
+void kernels_agree(const std::string& bytes, uint8_t control, int32_t pick) {
+  std::string mapped = bytes;
+  if (control & 2) {
+    for (char& b : mapped)
+      b = static_cast<char>(EDGE_BYTES[static_cast<uint8_t>(b) % std::size(EDGE_BYTES)]);
+  }
+  decoders_agree(reinterpret_cast<const uint8_t*>(mapped.data()),
+                 static_cast<int32_t>(mapped.size()), pick);
+
+  std::u16string units(bytes.size() / 2, u'\0');
+  std::memcpy(units.data(), bytes.data(), units.size() * 2);
+  if (control & 4) {
+    for (char16_t& u : units) u = EDGE_UNITS[u % std::size(EDGE_UNITS)];
+  }
+  encoders_agree(units.data(), static_cast<int32_t>(units.size()), pick);
+  searches_agree(units, pick);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -129,5 +218,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(units.data(), bytes.data(), units.size() * 2);
   units_round_trip(units);
   stack_round_trip(bytes, control & 1);
+  kernels_agree(bytes, control, cut);
   return 0;
 }

@@ -2,11 +2,13 @@
 // fuzzer's bytes read as small numbers and texts.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 // A failed check is a finding: print what failed and abort, so libFuzzer keeps the input.
 #define FUZZ_CHECK(condition)                                                            \
@@ -43,6 +45,20 @@ class FuzzInput {
   size_t size_;
   size_t pos_ = 0;
 };
+
+// The lengths at which an input of n bytes or units is cut to test the block kernels: a few
+// either side of every 16-unit block edge up to `limit`, and n itself.
+inline std::vector<int32_t> block_cuts(int32_t n, int32_t limit = 256) {
+  std::vector<int32_t> out;
+  for (int32_t edge = 0; edge <= std::min(n, limit) + 4; edge += 16) {
+    for (int32_t d = -4; d <= 4; ++d) {
+      int32_t cut = edge + d;
+      if (cut >= 0 && cut <= n && (out.empty() || cut > out.back())) out.push_back(cut);
+    }
+  }
+  if (out.empty() || out.back() != n) out.push_back(n);
+  return out;
+}
 
 // The text with each unit mapped onto a small alphabet, so that matches and special characters
 // come often.

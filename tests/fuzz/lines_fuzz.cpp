@@ -1,7 +1,9 @@
 // The file library's line reader over arbitrary contents, in each text format and with buffers
 // of any size (so every line end and character can straddle a refill), against a small model of
 // the line rules. Every line read is written to a target opened over the previous run's target,
-// as the conversion does: the target must hold exactly the lines and their line ends.
+// as the conversion does: the target must hold exactly the lines and their line ends. The line
+// decoder's block kernel gives what its scalar reference gives on the same bytes, cut at every
+// block edge, whether the line may go on after them or not.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "fuzz.h"
+#include "runtime/base/utf8.h"
 #include "runtime/files/files.h"
 #include "runtime/strings/strings.h"
 
@@ -88,6 +91,19 @@ std::string line_bytes(const char16_t* text, int32_t format) {
   return out;
 }
 
+void line_decoders_agree(const std::string& bytes) {
+  auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  for (int32_t count : block_cuts(static_cast<int32_t>(bytes.size()))) {
+    std::vector<char16_t> fast(static_cast<size_t>(count) + 1), slow(fast.size());
+    for (bool more : {false, true}) {
+      Utf8Progress a = utf8_decode_line(data, count, fast.data(), more);
+      Utf8Progress b = utf8_decode_line_scalar(data, count, slow.data(), more);
+      FUZZ_CHECK(a.read == b.read && a.written == b.written);
+      FUZZ_CHECK(std::equal(fast.begin(), fast.begin() + a.written, slow.begin()));
+    }
+  }
+}
+
 void remove_folder() {
   unlink((folder + "/page.html").c_str());
   unlink((folder + "/page.php").c_str());
@@ -121,6 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t format = FORMATS[control & 3];
   bool raw = control & 4;
   std::string bytes(reinterpret_cast<const char*>(in.rest()), in.left());
+  line_decoders_agree(bytes);
   write_file(folder + "/page.html", bytes);
 
   file_buffer_size = source_buffer;
