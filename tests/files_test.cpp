@@ -10,7 +10,9 @@
 
 #include "support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -386,6 +388,18 @@ TEST_F(FileStreams, AFailedOrRefusedWriteMakesTheFileIncomplete) {
   EXPECT_EQ(file_truncate(0), 0);
   EXPECT_EQ(file_close(0), 0);
   EXPECT_EQ(get("r"), "keep");
+  // A close that the system refuses after every byte went out: the file is not known to be
+  // complete.
+  intptr_t native = file_open(0, u"closed-under");
+  ASSERT_NE(native, 0);
+  file_write_line(0, u"x");
+  EXPECT_EQ(file_truncate(0), 1);
+#ifdef _WIN32
+  CloseHandle(reinterpret_cast<HANDLE>(native));
+#else
+  close(fileno(reinterpret_cast<FILE*>(native)));
+#endif
+  EXPECT_EQ(file_close(0), 0);
 #ifndef _WIN32
   // The device that is always full: a buffered line fails when it is written out at close, a
   // large write at once; closing all tells whether every file was complete.

@@ -84,6 +84,15 @@ expect_file u.php $'\xef\xbb\xbf<p>Gr\xc3\xbc\xc3\x9fe \xe2\x86\x92 n\xc3\xa4chs
 expect_output "${opening[@]}" "$sep" "Created : u.php" $'\xef\xbb\xbf<p>Gr\xc3\xbc\xc3\x9fe \xe2\x86\x92 n\xc3\xa4chste.php \xf0\x9f\x98\x80</p>' "${closing[@]}"
 pass
 
+begin "long lines of 3-byte and 4-byte characters pass whole to the target and the console"
+euros=$(printf '%400s' '' | sed 's/ /\xe2\x82\xac/g')
+smileys=$(printf '%300s' '' | sed 's/ /\xf0\x9f\x98\x80/g')
+printf 'x%s\n<a href="a.html">%s\n%s\nb.html %s\n' "$euros" "$euros" "$smileys" "$smileys" >"$case_dir/wide.html"
+run
+expect_file wide.php "x$euros" "<a href=\"a.php\">$euros" "$smileys" "b.php $smileys"
+expect_output "${opening[@]}" "$sep" "Created : wide.php" "<a href=\"a.php\">$euros" "b.php $smileys" "${closing[@]}"
+pass
+
 begin "a line far longer than the buffers is copied whole"
 head -c 300000 /dev/zero | tr '\0' 'x' >"$case_dir/long.body"
 { cat "$case_dir/long.body"; printf 'a.html'; cat "$case_dir/long.body"; printf '\n'; } >"$case_dir/l.html"

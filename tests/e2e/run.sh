@@ -73,7 +73,7 @@ lines() {  # lines LINE...: the bytes of console or target lines with this build
 expect_output() {  # expect_output LINE...: the whole console output
   if ! cmp -s <(lines "$@") "$case_dir.out"; then
     fail "console output differs"
-    diff <(lines "$@" | cat -A) <(cat -A "$case_dir.out") | sed 's/^/    /' | head -20
+    diff <(lines "$@" | cat -A) <(cat -A "$case_dir.out") | cut -c1-160 | sed "s/^/    /" | head -20
   fi
 }
 
@@ -82,7 +82,7 @@ expect_file() {  # expect_file NAME LINE...: a target's bytes
   if [ ! -f "$case_dir/$name" ]; then fail "$name missing"; return; fi
   if ! cmp -s <(lines "$@") "$case_dir/$name"; then
     fail "$name differs"
-    diff <(lines "$@" | cat -A) <(cat -A "$case_dir/$name") | sed 's/^/    /' | head -20
+    diff <(lines "$@" | cat -A) <(cat -A "$case_dir/$name") | cut -c1-160 | sed "s/^/    /" | head -20
   fi
 }
 
