@@ -8,7 +8,7 @@
 #include "runtime/strings/strings.h"
 
 void runtime_init() {
-  sys_locale_init();
+  sys_process_init();
   temp_init();
   console_init();
   file_init();

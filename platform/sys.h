@@ -7,9 +7,10 @@
 
 // --- Process (frame.cpp) -------------------------------------------------------------------
 
-// POSIX: takes the locale of every category from the environment, numeric back to "C".
-// Windows: nothing.
-void sys_locale_init();
+// POSIX: takes the locale of every category from the environment, numeric back to "C", and
+// ignores SIGPIPE and SIGXFSZ, so that a console whose reader has gone and a target beyond the
+// file size limit are failed writes, not the end of the process. Windows: nothing.
+void sys_process_init();
 // Ends the process with the given status and never returns. POSIX: restores the terminal
 // first (sys_console_end).
 [[noreturn]] void sys_exit(int status);
