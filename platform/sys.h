@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/base/identity.h"
+
 // --- Process (frame.cpp) -------------------------------------------------------------------
 
 // POSIX: takes the locale of every category from the environment, numeric back to "C", and
@@ -90,6 +92,10 @@ extern const char16_t SYS_LINE_END[];
 constexpr int32_t SYS_OPEN_READ = 0;    // an existing regular file (or a link to one), read only
 constexpr int32_t SYS_OPEN_UPDATE = 1;  // read and write; created when missing, contents kept
 constexpr int32_t SYS_OPEN_CREATE = 2;  // read and write; created, or emptied when it exists
+// A file opened to write is a plain file: POSIX a regular file with no other name, reached
+// without following a symbolic link; Windows a disk file. POSIX: a name that holds anything else
+// is not opened; while the folder lets it be deleted, the open gives a handle on the name alone,
+// which reads nothing and takes no write, and otherwise it fails. Windows: it fails.
 
 constexpr int32_t SYS_SHARE_NONE = 0;  // Windows: exclusive use (POSIX ignores sharing)
 constexpr int32_t SYS_SHARE_READ = 1;  // Windows: others may read meanwhile
@@ -99,8 +105,9 @@ constexpr int32_t SYS_SEEK_CURRENT = 1;
 constexpr int32_t SYS_SEEK_END = 2;
 
 // Opens a file by name (null is empty); 0 when it cannot be opened. SYS_OPEN_READ refuses
-// anything that is not a regular file, without blocking on a FIFO or a device.
-intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share);
+// anything that is not a regular file, without blocking on a FIFO or a device. A file that the
+// open creates gets the POSIX permission bits given, less the umask (Windows ignores them).
+intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t permissions);
 // Bytes read into dst: 0 at the end of the file, -1 on a read error.
 int32_t sys_file_read(intptr_t file, void* dst, int32_t bytes);
 // Bytes written; fewer than asked when the system refused or shortened the write.
@@ -111,6 +118,15 @@ bool sys_file_flush(intptr_t file);
 bool sys_file_seek(intptr_t file, int64_t offset, int32_t origin);
 // Cuts the file at its current position.
 bool sys_file_truncate(intptr_t file);
+// Moves what was written to the storage device (POSIX fsync, Windows FlushFileBuffers).
+bool sys_file_sync(intptr_t file);
+// Which file is open; false when the system cannot tell.
+bool sys_file_identity(intptr_t file, FileIdentity* identity);
+// The open file's POSIX permission bits (0777 at most), -1 when they cannot be had. Windows:
+// 0666, as access there follows the folder.
+int32_t sys_file_permissions(intptr_t file);
+// Which file a name leads to (through symbolic links); false when there is none.
+bool sys_name_identity(const char16_t* name, FileIdentity* identity);
 // Closes the file; false when the system reported an error (data may be lost).
 bool sys_file_close(intptr_t file);
 

@@ -60,7 +60,7 @@ Ended end_with(const std::function<void()>& ending) {
 
 }  // namespace
 
-TEST(Terminal, IsRestoredAtTheEndAtAnEarlyExitAndOnATerminationSignal) {
+TEST(Terminal, IsRestoredAtTheEndAtAnEarlyExitAndOnEverySignalThatEndsTheProcess) {
   Ended normal = end_with([] { console_end(); });
   EXPECT_TRUE(WIFEXITED(normal.status) && WEXITSTATUS(normal.status) == 0);
   EXPECT_TRUE(normal.restored);
@@ -70,7 +70,7 @@ TEST(Terminal, IsRestoredAtTheEndAtAnEarlyExitAndOnATerminationSignal) {
   EXPECT_TRUE(WIFEXITED(early.status) && WEXITSTATUS(early.status) == 1);
   EXPECT_TRUE(early.restored);
 
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGALRM, SIGRTMIN}) {
     SCOPED_TRACE(signal_number);
     Ended signalled = end_with([signal_number] { raise(signal_number); });
     EXPECT_TRUE(WIFSIGNALED(signalled.status) && WTERMSIG(signalled.status) == signal_number);

@@ -17,7 +17,11 @@ constinit termios working = {};  // the copy that sys_console_open applies
 constinit volatile sig_atomic_t saved_valid = 0;
 constinit bool signals_installed = false;
 
-constexpr int RESTORING_SIGNALS[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+// Every catchable signal whose default action ends the process, besides the real-time ones.
+constexpr int RESTORING_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT,
+                                     SIGBUS,  SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGPIPE,
+                                     SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM,
+                                     SIGPROF, SIGIO,   SIGPWR,    SIGSYS};
 
 // A console line goes out in pieces of this many units, each encoded on the stack.
 constexpr int32_t PIECE_UNITS = 64;
@@ -34,20 +38,26 @@ void restore_terminal_on_signal(int signal_number) {
   raise(signal_number);
 }
 
+void restore_terminal_before(int signal_number) {
+  struct sigaction previous = {};
+  // A signal that is ignored (nohup, background jobs, SIGPIPE and SIGXFSZ here) stays so.
+  if (sigaction(signal_number, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) return;
+  struct sigaction action = {};
+  action.sa_handler = restore_terminal_on_signal;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal_number, &action, nullptr);
+}
+
+// Whatever ends the process, the terminal is restored first: each signal whose default action
+// is to end it gets the handler above. A fault (SIGSEGV and the like) happens again once the
+// handler returns, and then ends the process as it would have.
 void install_signal_handlers() {
   if (signals_installed) return;
   signals_installed = true;
-  for (int signal_number : RESTORING_SIGNALS) {
-    struct sigaction previous = {};
-    // A signal that the process was started with ignored (nohup, background jobs) stays so.
-    if (sigaction(signal_number, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
-      continue;
-    }
-    struct sigaction action = {};
-    action.sa_handler = restore_terminal_on_signal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_number, &action, nullptr);
+  for (int signal_number : RESTORING_SIGNALS) restore_terminal_before(signal_number);
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+    restore_terminal_before(signal_number);
   }
 }
 

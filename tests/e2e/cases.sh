@@ -167,6 +167,7 @@ if [ "$platform" = posix ]; then
   chmod 555 "$case_dir"
   run_as_nobody
   expect_file a.php new
+  [ "$(stat -c %a "$case_dir/a.php")" = 666 ] || fail "a.php lost its mode"
   pass
 
   begin "a page that fails to read is reported and kept"
@@ -210,6 +211,104 @@ if [ "$platform" = posix ]; then
     sed 's/\.html/.php/' "$case_dir/p$i.html" | cmp -s - "$case_dir/p$i.php" ||
       { fail "p$i.php incomplete"; break; }
   done
+  pass
+fi
+
+# --- what the run changes: the page it converts and that page's own target --------------------
+
+if [ "$platform" = posix ]; then
+  start=("${opening[@]}") switch=()
+  [ "$edition" = v0.2 ] && start=("${renaming[@]}") switch=(/r)
+
+  for kind in "dangling link" "link to a file"; do
+    begin "a $kind in the target's place is replaced, never followed"
+    mkdir "$case_dir.elsewhere"
+    printf 'precious\n' >"$case_dir.elsewhere/file"
+    printf 'x.html\n' >"$case_dir/a.html"
+    if [ "$kind" = "dangling link" ]; then
+      ln -s "$case_dir.elsewhere/made-by-the-run" "$case_dir/a.php"
+    else
+      ln -s "$case_dir.elsewhere/file" "$case_dir/a.php"
+    fi
+    run "${switch[@]}"
+    expect_output "${start[@]}" "$sep" "Created : a.php" "x.php" "${closing[@]}"
+    [ ! -L "$case_dir/a.php" ] || fail "a.php is still a link"
+    expect_file a.php x.php
+    [ "$(ls "$case_dir.elsewhere")" = file ] && [ "$(cat "$case_dir.elsewhere/file")" = precious ] ||
+      fail "the run changed a file outside its folder"
+    pass
+  done
+
+  # In a folder that does not let the target go, whatever stands in its place other than a
+  # plain file of its own is left as it is, and so is what it leads to.
+  for kind in "link to a file" "second name of a file" "second name of the page" "FIFO" \
+              "target that the page links to"; do
+    begin "a $kind in the target's place that cannot be deleted cancels the run"
+    printf 'precious\n' >"$case_dir.outside"
+    chmod 666 "$case_dir.outside"
+    head -c 70000 /dev/zero | tr '\0' 'p' | fold -w 100 | sed 's/^/p.html /' >"$case_dir/p.html"
+    chmod 666 "$case_dir/p.html"
+    announced=()
+    case $kind in
+      "link to a file") ln -s "$case_dir.outside" "$case_dir/p.php" ;;
+      "second name of a file") ln "$case_dir.outside" "$case_dir/p.php" ;;
+      "second name of the page") ln "$case_dir/p.html" "$case_dir/p.php" ;;
+      FIFO) mkfifo -m 666 "$case_dir/p.php" ;;
+      "target that the page links to")
+        mv "$case_dir/p.html" "$case_dir/p.php"
+        ln -s p.php "$case_dir/p.html"
+        announced=("Created : p.php") ;;
+    esac
+    cat "$case_dir/p.html" >"$case_dir.page-text"
+    chmod 555 "$case_dir"
+    run_as_nobody "${switch[@]}"
+    expect_output "${start[@]}" "$sep" "${announced[@]}" "$cancelled"
+    cmp -s "$case_dir/p.html" "$case_dir.page-text" || fail "the page changed"
+    [ "$(cat "$case_dir.outside")" = precious ] || fail "a file outside the folder changed"
+    pass
+  done
+
+  begin "a target never grants more access than its page"
+  for mode in 600 640 444 666; do printf 'x\n' >"$case_dir/p$mode.html"; chmod $mode "$case_dir/p$mode.html"; done
+  (umask 022 && run)
+  for pair in 600:600 640:640 444:644 666:644; do
+    got=$(stat -c %a "$case_dir/p${pair%:*}.php" 2>/dev/null)
+    [ "$got" = "${pair#*:}" ] || fail "a page of mode ${pair%:*} gave a target of mode $got"
+  done
+  pass
+
+  if [ -n "$fault_library" ] && [ ${#runner[@]} -eq 0 ]; then
+    begin "a folder renamed during the run loses no page"
+    for p in a b c; do printf '%s.html\n' $p >"$case_dir/$p.html"; done
+    with_faults PAGEHOP_RENAME="$case_dir:$case_dir.moved" PAGEHOP_RENAME_AT=ftruncate64:1 --
+    for p in a b c; do
+      cmp -s <(lines $p.php) "$case_dir.moved/$p.php" || fail "$p.php missing or incomplete"
+    done
+    mv "$case_dir.moved" "$case_dir"
+    pass
+  fi
+fi
+
+if [ "$platform" = posix ] && [ "$edition" = v0.2 ] && [ -n "$fault_library" ] &&
+   [ ${#runner[@]} -eq 0 ]; then
+  begin "rename mode keeps a page that was replaced while it was converted"
+  printf 'old.html\n' >"$case_dir/p.html"
+  printf 'the latest edit\n' >"$case_dir/.p.saved"
+  with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=ftruncate64:1 -- /r
+  expect_file p.php old.php
+  [ "$(cat "$case_dir/p.html" 2>/dev/null)" = "the latest edit" ] || fail "the latest edit is lost"
+  pass
+
+  begin "rename mode deletes a page only after its target is synced, and keeps it when that fails"
+  for p in a b c; do printf '%s.html\n' $p >"$case_dir/$p.html"; done
+  with_faults PAGEHOP_TRACE="$case_dir.trace" -- /r
+  awk '/^unlink .*\.html$/ && previous != "fsync" { bad = 1 } { previous = $0 }
+       END { exit bad }' "$case_dir.trace" || fail "a page was deleted before its target was synced"
+  [ "$(grep -c '^fsync$' "$case_dir.trace")" = 3 ] || fail "not every target was synced"
+  printf 'x.html\n' >"$case_dir/x.html"
+  with_faults PAGEHOP_FAULT=fsync:1 -- /r
+  expect_output "${renaming[@]}" "$sep" "Created : x.php" "x.php" "Write failed : x.php" "${closing[@]}"
+  expect_exists x.html
   pass
 fi
 
