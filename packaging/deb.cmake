@@ -77,7 +77,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(PAGEHOP_DEB_RENAME_MODE "")
 if(PAGEHOP_PACKAGE_VERSION VERSION_GREATER_EQUAL 0.2)
-  set(PAGEHOP_DEB_RENAME_MODE " With\n\"pagehop -r\" it renames instead: each page is deleted once its .php copy\nhas been written out completely.")
+  set(PAGEHOP_DEB_RENAME_MODE "\n\nWith \"pagehop -r\" it renames instead: each page is deleted once its .php\ncopy has been written out completely.")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
 pagehop turns a folder of static web pages into PHP pages. Run in a folder,
