@@ -22,11 +22,11 @@ endfunction()
 # The machine-readable copyright file, made from LICENSE: its copyright line, and the licence
 # text from its first paragraph on, each line indented by one space and empty lines as " .".
 file(READ ${CMAKE_SOURCE_DIR}/LICENSE license)
-if(NOT license MATCHES "Copyright \\(c\\) ([^\n]+)\n")
-  message(FATAL_ERROR "LICENSE has no line 'Copyright (c) YEAR HOLDER'")
+string(FIND "${license}" "Permission is hereby granted" start)
+if(NOT license MATCHES "Copyright \\(c\\) ([^\n]+)\n" OR start LESS 0)
+  message(FATAL_ERROR "LICENSE is not the Expat licence with a line 'Copyright (c) YEAR HOLDER'")
 endif()
 set(PAGEHOP_COPYRIGHT ${CMAKE_MATCH_1})
-string(FIND "${license}" "Permission is hereby granted" start)
 string(SUBSTRING "${license}" ${start} -1 body)
 string(STRIP "${body}" body)
 string(REPLACE "\n\n" "\n.\n" body "${body}")
@@ -61,7 +61,8 @@ install(FILES ${PAGEHOP_DEB_DIR}/gz/pagehop.1.gz DESTINATION share/man/man1)
 install(FILES ${PAGEHOP_DEB_DIR}/copyright ${PAGEHOP_DEB_DIR}/gz/changelog.gz
   DESTINATION share/doc/pagehop)
 
-# What Debian's own packaging would leave out of a stripped program: the compilers' notes.
+# Stripping leaves the compilers' version notes (.comment) in the program; Debian's own
+# packaging takes them out, and so does this.
 install(CODE "if(CMAKE_INSTALL_DO_STRIP)
   execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
     \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/$<TARGET_FILE_NAME:pagehop>\"
@@ -77,7 +78,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(PAGEHOP_DEB_RENAME_MODE "")
 if(PAGEHOP_PACKAGE_VERSION VERSION_GREATER_EQUAL 0.2)
-  set(PAGEHOP_DEB_RENAME_MODE "\n\nWith \"pagehop -r\" it renames instead: each page is deleted once its .php\ncopy has been written out completely.")
+  set(PAGEHOP_DEB_RENAME_MODE "\n
+With \"pagehop -r\" it renames instead: each page is deleted once its .php
+copy has been written out completely.")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
 pagehop turns a folder of static web pages into PHP pages. Run in a folder,
