@@ -154,8 +154,10 @@ bool sys_delete_file(const char16_t* name);
 // --- Console (console.cpp) ----------------------------------------------------------------
 
 // POSIX: byte orientation for stdin, stdout and stderr, and the terminal attributes of stdin
-// saved (all zero when it is no terminal). Windows: nothing.
-void sys_console_init();
+// saved (all zero when it is no terminal). Windows: keeps `on_close` (may be null) for the
+// console control handler, which calls it on a window-close event.
+using SysCloseHandler = void (*)();
+void sys_console_init(SysCloseHandler on_close);
 // POSIX: non-canonical input without echo on the terminal, restored by sys_console_end or by
 // an interrupt, quit, hang-up or termination signal. Windows: takes the standard output handle
 // and installs the console control handler.

@@ -63,7 +63,7 @@ void install_signal_handlers() {
 
 }  // namespace
 
-void sys_console_init() {
+void sys_console_init(SysCloseHandler) {
   fwide(stdin, -1);
   fwide(stdout, -1);
   fwide(stderr, -1);

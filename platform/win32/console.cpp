@@ -2,7 +2,6 @@
 // fallback for redirected output, and the console control handler.
 #include <cstring>
 
-#include "app/frame.h"
 #include "platform/sys.h"
 #include "platform/win32/win32.h"
 #include "runtime/strings/strings.h"
@@ -14,11 +13,13 @@ constexpr int32_t FORMAT_ANSI = 24;
 
 constinit HANDLE output = nullptr;  // standard output; null until sys_console_open
 constinit bool handler_installed = false;
+constinit SysCloseHandler close_handler = nullptr;  // from sys_console_init
 
-// Called by the system on a thread of its own. Closing the window writes out and closes the
-// files; every event is left to the next handler, by default the one that ends the process.
+// Called by the system on a thread of its own. Closing the window hands over to the program's
+// handler (which writes out and closes the files); every event is left to the next handler, by
+// default the one that ends the process.
 BOOL WINAPI console_ctrl_handler(DWORD event) {
-  if (event == CTRL_CLOSE_EVENT) runtime_end_on_close();
+  if (event == CTRL_CLOSE_EVENT && close_handler) close_handler();
   return FALSE;
 }
 
@@ -45,7 +46,7 @@ void write_encoded(uint32_t codepage, const char16_t* text, int32_t n, bool line
 
 }  // namespace
 
-void sys_console_init() {}
+void sys_console_init(SysCloseHandler on_close) { close_handler = on_close; }
 
 void sys_console_open() {
   output = GetStdHandle(STD_OUTPUT_HANDLE);

@@ -2,7 +2,7 @@
 // directory and DeleteFileW. Paths are UTF-16 and pass to the W functions as they are.
 #include <cstring>
 
-#include "app/memory.h"
+#include "runtime/memory/memory.h"
 #include "platform/sys.h"
 #include "platform/win32/win32.h"
 #include "runtime/strings/strings.h"

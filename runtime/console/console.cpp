@@ -7,7 +7,7 @@ namespace {
 constinit int32_t output_format = 2;  // text format for output that is not a console: UTF-8
 }
 
-void console_init() { sys_console_init(); }
+void console_init(ConsoleCloseHandler on_close) { sys_console_init(on_close); }
 
 int32_t console_open(int32_t format) {
   output_format = format;

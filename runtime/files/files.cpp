@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/memory.h"
+#include "runtime/memory/memory.h"
 #include "platform/sys.h"
 #include "runtime/strings/strings.h"
 

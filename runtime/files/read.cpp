@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "app/memory.h"
+#include "runtime/memory/memory.h"
 #include "runtime/files/files.h"
 #include "runtime/strings/strings.h"
 
