@@ -90,11 +90,16 @@ bool open_run() {
   return true;
 }
 
-// Writes `line` to the target, with every ".html" rewritten; a rewritten line is echoed.
+// Writes `line` to the target, with every ".html" rewritten; a rewritten line is echoed. The
+// line is measured once: the search and the write take its length, and the replacement starts
+// where the search found the first occurrence.
 void rewrite_line() {
-  if (str_find(run.line, kSearched)) {
+  int32_t length = str_len(run.line);
+  int32_t found = str_find_n(run.line, length, kSearched);
+  if (found) {
     int32_t mark = temp_mark();
-    str_replace(run.line, kSearched, run.target_ext, mark);
+    str_replace(run.line, kSearched, run.target_ext, 0, found, mark);
+    int32_t new_length = (temp_stack.top - mark) / 2;
     // A huge line is held twice, not three times: once its rewritten copy is on the stack the
     // line itself goes, and once that copy is stored the stack gives its size back (the
     // reservation of nothing shrinks it) before the echo and the write encode the line.
@@ -103,9 +108,9 @@ void rewrite_line() {
     str_assign_temp(run.new_line, mark);
     if (huge) temp_reserve(0, mark);
     print(run.new_line);
-    file_write_line(kTarget, run.new_line);
+    file_write_line_n(kTarget, run.new_line, new_length);
   } else {
-    file_write_line(kTarget, run.line);
+    file_write_line_n(kTarget, run.line, length);
   }
 }
 

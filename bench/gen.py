@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
 """Makes the benchmark's data: a site of many pages, one large page of ordinary lines and one
-page that is a single long line. Text is UTF-8 with some two-, three- and four-byte characters;
+page that is a single long line. Text is UTF-8 with two-, three- and four-byte characters;
 one line in ten carries two links to other pages. The output depends only on the seed.
 
-usage: gen.py DIR [--pages N] [--page-kb K] [--big-mb M] [--line-mb L] [--seed S]
+Two mixes of text: "plain", about one character in seventy outside ASCII (a European site in
+English), and "rich", where about three words in sixteen are accented Latin or CJK words, so
+nearly every line holds some (a site in French, German or Japanese).
+
+usage: gen.py DIR [--mix plain|rich] [--pages N] [--page-kb K] [--big-mb M] [--line-mb L]
+              [--seed S]
 """
 import argparse
 import os
@@ -26,26 +31,41 @@ ACCENTED_WORDS = (
     "Zürich São Kraków Besançon Málaga Øresund"
 ).split()
 OTHER_WORDS = "€ — « » … 日本語 東京 Ελλάδα Москва 🙂".split()
+# The rich mix adds these: CJK words of two to four characters, three bytes each.
+CJK_WORDS = (
+    "漢字 日本語 東京 大阪 京都 文化 歴史 写真 旅行 料理 音楽 図書館 駅前 山登り 天気予報 "
+    "中文 北京 上海 学生 老师 电脑 网站 新闻 时间 朋友 世界 生活 工作 问题 花園"
+).split()
+
+# Per mix: the share of accented words, of CJK words and of other words (symbols, Greek,
+# Cyrillic, an emoji); the rest are ASCII.
+MIXES = {
+    "plain": (0.05, 0.0, 0.01),
+    "rich": (0.11, 0.07, 0.01),
+}
 
 
-def pick_words(rng, k):
+def pick_words(rng, k, mix):
+    accented, cjk, other = MIXES[mix]
     words = []
     for _ in range(k):
         r = rng.random()
-        if r < 0.05:
+        if r < accented:
             words.append(rng.choice(ACCENTED_WORDS))
-        elif r < 0.06:
+        elif r < accented + cjk:
+            words.append(rng.choice(CJK_WORDS))
+        elif r < accented + cjk + other:
             words.append(rng.choice(OTHER_WORDS))
         else:
             words.append(rng.choice(ASCII_WORDS))
     return words
 
 
-def make_pool(rng, pages, size=65536):
+def make_pool(rng, pages, mix, size=65536):
     """Distinct lines to draw from: nine plain lines for every line with two links."""
     pool_plain, pool_links = [], []
     for i in range(size):
-        words = pick_words(rng, rng.randint(8, 16))
+        words = pick_words(rng, rng.randint(8, 16), mix)
         text = " ".join(words)
         if i % 10 == 0:
             a, b = rng.randrange(pages), rng.randrange(pages)
@@ -75,6 +95,7 @@ def lines_of(rng, plain, links, total_bytes):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("dir")
+    ap.add_argument("--mix", choices=sorted(MIXES), default="plain")
     ap.add_argument("--pages", type=int, default=2000)
     ap.add_argument("--page-kb", type=int, default=50)
     ap.add_argument("--big-mb", type=int, default=256)
@@ -82,7 +103,7 @@ def main():
     ap.add_argument("--seed", type=int, default=7)
     args = ap.parse_args()
     rng = random.Random(args.seed)
-    plain, links = make_pool(rng, args.pages)
+    plain, links = make_pool(rng, args.pages, args.mix)
 
     site = os.path.join(args.dir, "site")
     os.makedirs(site, exist_ok=True)

@@ -6,6 +6,7 @@
 
 #include "runtime/memory/memory.h"
 #include "platform/sys.h"
+#include "runtime/base/utf8.h"
 #include "runtime/strings/strings.h"
 
 constinit int32_t file_buffer_size = 4096;
@@ -120,6 +121,19 @@ int32_t stream_read(FileStream* s, void* dst, int32_t n) {
   }
   s->fill = 0;
   return done + read_through(s, out + done, wanted);
+}
+
+int32_t stream_refill(FileStream* s) {
+  if (s->mode == STREAM_WRITE) enter_read_mode(s);
+  int32_t keep = s->count;
+  if (keep > 0) memmove(s->buffer, s->buffer + (s->fill - keep), static_cast<size_t>(keep));
+  s->fill = keep;
+  int32_t got = read_through(s, s->buffer + keep, s->size - keep);
+  if (got > 0) {
+    s->fill += got;
+    s->count += got;
+  }
+  return got;
 }
 
 int32_t stream_write(FileStream* s, const void* src, int32_t n) {
@@ -285,54 +299,67 @@ int32_t file_eof(intptr_t number) {
 
 namespace {
 
-// file_write_string on a stream already looked up.
-int32_t write_string(FileStream* s, const char16_t* text, int32_t format) {
-  if (!text || !text[0]) return 0;
-  format = file_format(format, s->format);
-  if (format == TEXT_UTF16) return stream_write(s, text, 2 * str_len(text));
+// Encodes a text into the buffer's free space, which the caller found large enough to keep a
+// byte free afterwards, as stream_write keeps it.
+int32_t put_utf8(FileStream* s, const char16_t* text, int32_t length) {
+  uint8_t* free_space = s->buffer + (s->size - s->count);
+  int32_t written = utf8_encode(text, length, free_space, s->count - 1).written;
+  s->count -= written;
+  return written;
+}
 
-  uint32_t codepage = format == TEXT_UTF8 ? CP_UTF8 : CP_ACP;
-  int32_t count = str_len(text) + 1;  // the terminator too
-  // An ordinary line is encoded on the stack; only a long one costs an allocation. UTF-8 takes
-  // at most three bytes a unit, so a short text goes straight into the block. That conversion
-  // gives nothing when the text holds an unpaired high surrogate; the measured one below then
-  // keeps the part before it, as the exact-size conversion does.
+// Writes the first `length` units of a text in the format given (0: the file's).
+int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t format) {
+  if (length <= 0) return 0;
+  format = file_format(format, s->format);
+  if (format == TEXT_UTF16) return stream_write(s, text, 2 * length);
+
+  // UTF-8 goes straight into the buffer when it fits there as stream_write would take it, which
+  // nearly every line does: at once when even three bytes a unit fit, else once measured. Every
+  // encoding below stops before a high surrogate that has no pair.
+  bool utf8 = format == TEXT_UTF8;
+  bool into_buffer = utf8 && s->mode == STREAM_WRITE && s->buffer;
+  if (into_buffer && 3 * static_cast<int64_t>(length) < s->count) return put_utf8(s, text, length);
+  int32_t size = utf8 ? utf8_encode(text, length, nullptr, 0).written
+                      : text_encode(CP_ACP, 0, text, length, nullptr, 0);
+  if (size <= 0) return 0;
+  if (into_buffer && size < s->count) return put_utf8(s, text, length);
+
+  // Otherwise the bytes are made in a block on the stack, or on the heap when there are many.
   char local[1024];
   char* bytes = local;
-  int32_t made = 0;
-  if (codepage == CP_UTF8 && count <= static_cast<int32_t>(sizeof local) / 3) {
-    made = text_encode(codepage, 0, text, count, local, sizeof local);
-  }
-  if (made == 0) {
-    int32_t size = text_encode(codepage, 0, text, count, nullptr, 0);
-    if (size <= 0) return 0;
-    if (size > static_cast<int32_t>(sizeof local)) {
-      bytes = static_cast<char*>(mem_alloc(static_cast<size_t>(size)));
-      if (!bytes) {
-        s->error = 1;
-        return 0;
-      }
+  if (size > static_cast<int32_t>(sizeof local)) {
+    bytes = static_cast<char*>(mem_alloc(static_cast<size_t>(size)));
+    if (!bytes) {
+      s->error = 1;
+      return 0;
     }
-    made = text_encode(codepage, 0, text, count, bytes, size);
   }
-  // The text holds no 0 unit, so a 0 byte at the end is its terminator, which is not written.
-  // The encoding ends without it only before a high surrogate that has no pair.
-  if (made > 0 && bytes[made - 1] == 0) --made;
+  int32_t made = utf8 ? utf8_encode(text, length, reinterpret_cast<uint8_t*>(bytes), size).written
+                      : text_encode(CP_ACP, 0, text, length, bytes, size);
   int32_t written = stream_write(s, bytes, made);
   if (bytes != local) mem_free(bytes);
   return written;
+}
+
+void write_line(FileStream* s, const char16_t* text, int32_t length, int32_t format) {
+  write_text(s, text, length, format);
+  write_text(s, SYS_LINE_END, str_len(SYS_LINE_END), format);
 }
 
 }  // namespace
 
 int32_t file_write_string(intptr_t number, const char16_t* text, int32_t format) {
   FileStream* s = file_table.get(number);
-  return s ? write_string(s, text, format) : 0;
+  return s ? write_text(s, text, str_len(text), format) : 0;
 }
 
 void file_write_line(intptr_t number, const char16_t* text, int32_t format) {
   FileStream* s = file_table.get(number);
-  if (!s) return;
-  write_string(s, text, format);
-  write_string(s, SYS_LINE_END, format);
+  if (s) write_line(s, text, str_len(text), format);
+}
+
+void file_write_line_n(intptr_t number, const char16_t* text, int32_t length, int32_t format) {
+  FileStream* s = file_table.get(number);
+  if (s) write_line(s, text, length, format);
 }

@@ -130,6 +130,9 @@ int32_t file_write_string(intptr_t number, const char16_t* text, int32_t format 
 // Writes the text and then the build's line terminator (LF on POSIX, CR LF on Windows), both in
 // the format given.
 void file_write_line(intptr_t number, const char16_t* text, int32_t format = 0);
+// file_write_line for the first `length` units of a text (none of them 0), for a caller that
+// knows its length: the text is not measured again.
+void file_write_line_n(intptr_t number, const char16_t* text, int32_t length, int32_t format = 0);
 
 // --- Stream layer (internal: the line readers and the tests use it) ------------------------------
 
@@ -172,6 +175,11 @@ int32_t stream_read(FileStream* s, void* dst, int32_t n);
 int32_t stream_write(FileStream* s, const void* src, int32_t n);
 // Writes out the pending output (write mode only); returns the bytes written.
 int32_t stream_flush(FileStream* s);
+// Buffered streams: moves the `count` bytes not yet consumed (fewer than `size`) to the front
+// of the buffer and fills the rest from the file, for a reader that needs them followed by the
+// next ones. Pending output is written out first. Returns the bytes added: 0 at the end of the
+// file and after a failed read (stream_read_failed, which drops the bytes kept too).
+int32_t stream_refill(FileStream* s);
 // Gives back the last n bytes read, so that the next read delivers them again.
 void stream_unread(FileStream* s, int32_t n);
 // Records a read that failed: file_error is set, the read-ahead is dropped and the file counts

@@ -4,8 +4,9 @@
 #include <bit>
 #include <cstring>
 
-#include "runtime/memory/memory.h"
+#include "runtime/base/utf8.h"
 #include "runtime/files/files.h"
+#include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 
 namespace {
@@ -14,31 +15,6 @@ constexpr int32_t WORK_STEP = 4096;  // working buffer: first size and growth st
 // The most bytes one text may take: its UTF-16 form, at most two bytes a byte, must fit the
 // TempStringStack's 32-bit offsets with room to spare (1 MiB). A longer text is not read.
 constexpr int32_t WORK_LIMIT = (1 << 30) - (1 << 20);
-
-// What a well-formed UTF-8 sequence with this lead byte needs: the number of continuation
-// bytes (0 when the byte leads none) and the range of the first of them; the later ones are
-// 80-BF. The ranges rule out overlong forms, surrogates and values above U+10FFFF.
-struct Utf8Lead {
-  int32_t need = 0;
-  int32_t low = 0x80;
-  int32_t high = 0xBF;
-};
-
-Utf8Lead utf8_lead(int32_t lead) {
-  Utf8Lead rule;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    rule.need = 1;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    rule.need = 2;
-    if (lead == 0xE0) rule.low = 0xA0;
-    if (lead == 0xED) rule.high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    rule.need = 3;
-    if (lead == 0xF0) rule.low = 0x90;
-    if (lead == 0xF4) rule.high = 0x8F;
-  }
-  return rule;
-}
 
 // The rest of a UTF-8 character whose lead byte (0x80 or above) is already in out[0]: the
 // continuation bytes that a well-formed sequence with this lead needs. When the next bytes are
@@ -54,20 +30,6 @@ int32_t utf8_tail(FileStream* s, int32_t lead, uint8_t* out) {
       return 1;
     }
     out[i] = static_cast<uint8_t>(byte);
-    rule.low = 0x80;
-    rule.high = 0xBF;
-  }
-  return rule.need + 1;
-}
-
-// The length that utf8_tail gives the character at in[0] (0x80 or above) when `available`
-// bytes of it are at hand: the whole sequence or the lead alone; 0 when only the bytes not yet
-// read can tell.
-int32_t utf8_length(const uint8_t* in, int32_t available) {
-  Utf8Lead rule = utf8_lead(in[0]);
-  for (int32_t i = 1; i <= rule.need; ++i) {
-    if (i >= available) return 0;
-    if (in[i] < rule.low || in[i] > rule.high) return 1;
     rule.low = 0x80;
     rule.high = 0xBF;
   }
@@ -121,7 +83,7 @@ int32_t take_buffered(FileStream* s, uint8_t* out, int32_t room, bool lines) {
       k += 2;
       continue;
     }
-    int32_t n = utf8_length(in + k, available - k);
+    int32_t n = utf8_char_length(in + k, available - k);
     if (n == 0) break;
     for (int32_t i = 0; i < n; ++i) out[k + i] = in[k + i];
     k += n;
@@ -243,6 +205,49 @@ uint8_t* collect(FileStream* s, bool lines, int32_t limit, uint8_t* first, int32
   return data;
 }
 
+// A buffered UTF-8 line, the common case: its bytes go from the stream's buffer straight onto
+// the stack at the offset, decoded in the same pass that finds the line end. A character cut
+// off by the end of the buffer is moved to its front before the refill and decoded whole. The
+// room on the stack grows with the line, to twice its length at a time, so a long line costs
+// few reallocations; the unused rest is given back at the end. As in collect(), a text beyond
+// WORK_LIMIT bytes ends there and the read counts as failed.
+void read_utf8_line(FileStream* s, int32_t offset) {
+  int32_t units = 0;     // units stored at offset
+  int32_t reserved = 0;  // units of room at offset
+  int32_t taken = 0;     // bytes of the line consumed
+  bool more = s->mode != STREAM_READ || s->count == 0 ? stream_refill(s) > 0 : true;
+  for (;;) {
+    const uint8_t* in = s->buffer + (s->fill - s->count);
+    int32_t n = s->count;
+    bool cut = WORK_LIMIT - taken < n;
+    if (cut) n = WORK_LIMIT - taken;
+    if (reserved - units < n) {
+      int32_t ahead = units < WORK_LIMIT - taken - n ? units : WORK_LIMIT - taken - n;
+      temp_restore(offset + 2 * units);
+      temp_reserve(n + ahead, offset + 2 * units);
+      reserved = units + n + ahead;
+    }
+    char16_t* dst = reinterpret_cast<char16_t*>(temp_stack.buffer + offset) + units;
+    Utf8Progress done = utf8_decode_line(in, n, dst, more || cut);
+    units += done.written;
+    taken += done.read;
+    s->count -= done.read;
+    if (done.read < n && (in[done.read] == 0 || in[done.read] == '\n' || in[done.read] == '\r')) {
+      --s->count;
+      if (in[done.read] == '\r') AsciiReader::after_cr(s);
+      break;
+    }
+    if (cut) {
+      stream_read_failed(s);
+      break;
+    }
+    if (!more) break;
+    more = stream_refill(s) > 0;
+  }
+  temp_restore(offset);
+  temp_reserve(units, offset)[units] = 0;
+}
+
 }  // namespace
 
 void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offset) {
@@ -254,6 +259,10 @@ void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offse
   if (s) {
     format = file_format(flags, s->format);
     bool lines = !(flags & FILE_READ_RAW);
+    if (format == TEXT_UTF8 && lines && limit < 0 && s->size >= 4) {  // a whole sequence fits
+      read_utf8_line(s, offset);
+      return;
+    }
     if (format == TEXT_UTF8) {
       data = collect<Utf8Reader>(s, lines, limit, first, length);
     } else if (format == TEXT_UTF16) {

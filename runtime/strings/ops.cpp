@@ -1,9 +1,9 @@
 // Operations on String16 texts: leading part, upper case, equality, search, replacement and
 // the file part of a path. Results go onto the TempStringStack by the producer convention.
-#include <bit>
 #include <cstring>
 
 #include "platform/sys.h"
+#include "runtime/base/utf8.h"
 #include "runtime/strings/strings.h"
 
 namespace {
@@ -34,26 +34,7 @@ bool matches_at(const char16_t* text, int32_t i, const char16_t* search, int32_t
   return text[i] == search[0] && sys_text_compare(text + i, search, m) == 0;
 }
 
-// The index of the first unit equal to `unit` in text[i..n), or n. Four units a word: a lane
-// that equals the unit becomes zero, and the lowest zero lane is the first in memory.
-static_assert(std::endian::native == std::endian::little, "the first unit is the lowest lane");
-int32_t find_unit(const char16_t* text, int32_t i, int32_t n, char16_t unit) {
-  constexpr uint64_t ONES_4 = 0x0001000100010001u;
-  constexpr uint64_t HIGH_BITS_4 = 0x8000800080008000u;
-  const uint64_t pattern = unit * ONES_4;
-  for (; n - i >= 4; i += 4) {
-    uint64_t word;
-    memcpy(&word, text + i, 8);
-    word ^= pattern;
-    uint64_t zero = (word - ONES_4) & ~word & HIGH_BITS_4;
-    if (zero) return i + std::countr_zero(zero) / 16;
-  }
-  while (i < n && text[i] != unit) ++i;
-  return i;
-}
-
 // The index of the first match at or after i in a text of n units, or n when there is none.
-// The case-sensitive search compares only where the search text's first unit stands.
 int32_t next_match(const char16_t* text, int32_t i, int32_t n, const char16_t* search, int32_t m,
                    bool folded) {
   if (m == 0) return n;
@@ -61,11 +42,8 @@ int32_t next_match(const char16_t* text, int32_t i, int32_t n, const char16_t* s
     while (i < n && !matches_at(text, i, search, m, true)) ++i;
     return i < n ? i : n;
   }
-  char16_t lead = search[0];
-  for (; (i = find_unit(text, i, n, lead)) < n; ++i) {
-    if (sys_text_compare(text + i, search, m) == 0) return i;
-  }
-  return n;
+  int32_t found = utf16_search(text + i, n - i, search, m);
+  return found < 0 ? n : i + found;
 }
 
 int32_t clamp_start(int32_t start, int32_t n) {
@@ -119,13 +97,9 @@ int32_t str_equal(const char16_t* a, const char16_t* b) {
 
 int32_t str_find(const char16_t* text, const char16_t* pattern, int32_t start, int32_t mode) {
   if (!text || !*text || !pattern || !*pattern) return 0;
-  // From the beginning the text need not be measured first.
-  int32_t n = start > 1 || (mode & STR_CASE_INSENSITIVE) ? str_len(text) : 0;
+  if (!(mode & STR_CASE_INSENSITIVE)) return str_find_n(text, str_len(text), pattern, start);
+  int32_t n = str_len(text);
   int32_t s = clamp_start(start, n);
-  if (!(mode & STR_CASE_INSENSITIVE)) {
-    const char16_t* found = sys_text_search(text + s, pattern);
-    return found ? static_cast<int32_t>(found - text) + 1 : 0;
-  }
   // The candidate's first unit is folded with the lead table, the units after it in full.
   char16_t lead = sys_fold_lead(pattern[0]);
   for (int32_t i = s; i < n; ++i) {
@@ -135,6 +109,13 @@ int32_t str_find(const char16_t* text, const char16_t* pattern, int32_t start, i
     if (!pattern[j]) return i + 1;
   }
   return 0;
+}
+
+int32_t str_find_n(const char16_t* text, int32_t length, const char16_t* pattern, int32_t start) {
+  if (!text || !pattern) return 0;
+  int32_t s = clamp_start(start, length);
+  int32_t found = utf16_search(text + s, length - s, pattern, str_len(pattern));
+  return found < 0 ? 0 : s + found + 1;
 }
 
 void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
@@ -170,32 +151,34 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
 
   int32_t n = str_len(text), m = str_len(search), r = str_len(replacement);
   int32_t s = clamp_start(start, n);
-  int32_t k = 0;
-  if (limit != 0) {
+  // A replacement no longer than the search text cannot make the result longer than the text:
+  // room for that much, and a single pass. A longer one is counted first.
+  int32_t room = n;
+  if (r > m && limit != 0) {
+    int32_t k = 0;
     for (int32_t i = next_match(text, s, n, search, m, folded); i < n;
          i = next_match(text, i + m, n, search, m, folded)) {
       if (++k == limit) break;
     }
+    room = n + k * (r - m);
   }
 
-  char16_t* dst = temp_reserve(n + k * (r - m), offset);
-  if (k == 0) {
-    move_units(dst, text, n);
-  } else {
-    // The text is no stack value here, so it cannot overlap the result: plain copies.
-    memcpy(dst, text, static_cast<size_t>(s) * 2);
-    char16_t* out = dst + s;
-    int32_t i = s;
-    for (int32_t left = k; left > 0; --left) {
-      int32_t at = next_match(text, i, n, search, m, folded);
-      memcpy(out, text + i, static_cast<size_t>(at - i) * 2);
-      out += at - i;
-      memcpy(out, replacement, static_cast<size_t>(r) * 2);
-      out += r;
-      i = at + m;
-    }
-    move_units(out, text + i, n - i);
+  // The text is no stack value here, so it cannot overlap the result: plain copies.
+  char16_t* dst = temp_reserve(room, offset);
+  memcpy(dst, text, static_cast<size_t>(s) * 2);
+  char16_t* out = dst + s;
+  int32_t i = s;
+  for (int32_t done = 0; done != limit; ++done) {
+    int32_t at = next_match(text, i, n, search, m, folded);
+    if (at >= n) break;
+    memcpy(out, text + i, static_cast<size_t>(at - i) * 2);
+    out += at - i;
+    memcpy(out, replacement, static_cast<size_t>(r) * 2);
+    out += r;
+    i = at + m;
   }
+  move_units(out, text + i, n - i);
+  temp_restore(offset + 2 * static_cast<int32_t>(out - dst + (n - i)));
   str_free(own_text);
   str_free(own_search);
   str_free(own_replacement);

@@ -89,6 +89,10 @@ int32_t str_equal(const char16_t* a, const char16_t* b);
 // up unfolded; Windows: CharLowerW).
 int32_t str_find(const char16_t* text, const char16_t* pattern, int32_t start = 1,
                  int32_t mode = 0);
+// The case-sensitive str_find in the first `length` units of a text, for a caller that knows
+// its length: the text need not be measured again.
+int32_t str_find_n(const char16_t* text, int32_t length, const char16_t* pattern,
+                   int32_t start = 1);
 // The text with the occurrences of search from start on (below 1: from the beginning), found
 // left to right without overlap, each replaced once; a replacement is never searched again and
 // an empty search text matches nothing. A limit stops after that many replacements (-1: none;

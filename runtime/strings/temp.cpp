@@ -1,4 +1,5 @@
 // The TempStringStack, string variables and plain copies.
+#include <bit>
 #include <cstring>
 
 #include "platform/sys.h"
@@ -12,6 +13,8 @@ constexpr int32_t kInitialCapacity = 16;
 constexpr int32_t kGrowth = 16384;         // bytes added beyond the need
 constexpr int32_t kShrinkLimit = 1048576;  // an oversized stack shrinks back to this
 constexpr int32_t kSpare = 10;             // bytes beyond capacity: terminator and one more unit
+constexpr int32_t kSmallValue = 512;       // bytes: a stored value's smallest buffer
+constexpr int32_t kRoundedValue = 65536;   // bytes: buffers up to this size are powers of two
 
 // The stack can't go on without its buffer; no caller can recover from that.
 void resize_buffer(int32_t capacity) {
@@ -19,6 +22,15 @@ void resize_buffer(int32_t capacity) {
   if (!moved) sys_exit(1);
   temp_stack.buffer = static_cast<char*>(moved);
   temp_stack.capacity = capacity;
+}
+
+// The buffer size for a stored value of `bytes`: a variable that takes one line after another
+// keeps its buffer while the lines stay within a power of two, so the reallocation finds it
+// large enough and leaves it in place. A long value gets what it needs.
+size_t value_buffer_size(int32_t bytes) {
+  uint32_t need = static_cast<uint32_t>(bytes) + kSpare;
+  if (need <= kSmallValue) return kSmallValue;
+  return need <= kRoundedValue ? std::bit_ceil(need) : need;
 }
 
 }  // namespace
@@ -90,7 +102,7 @@ void str_assign(char16_t*& var, const char16_t* text) {
 
 void str_assign_temp(char16_t*& var, int32_t mark) {
   int32_t bytes = temp_stack.top - mark;
-  var = static_cast<char16_t*>(sys_string_realloc(var, static_cast<size_t>(bytes) + 10));
+  var = static_cast<char16_t*>(sys_string_realloc(var, value_buffer_size(bytes)));
   if (!var) sys_exit(1);
   str_copy_n(var, temp_at(mark), bytes / 2);
   temp_stack.top = mark;
