@@ -101,12 +101,12 @@ void rewrite_line() {
     str_replace(run.line, kSearched, run.target_ext, 0, found, mark);
     int32_t new_length = (temp_stack.top - mark) / 2;
     // A huge line is held twice, not three times: once its rewritten copy is on the stack the
-    // line itself goes, and once that copy is stored the stack gives its size back (the
-    // reservation of nothing shrinks it) before the echo and the write encode the line.
+    // line itself goes, and once that copy is stored the stack gives its room back before the
+    // echo and the write encode the line.
     bool huge = temp_stack.top - mark > kHugeLine;
     if (huge) str_assign(run.line, nullptr);
     str_assign_temp(run.new_line, mark);
-    if (huge) temp_reserve(0, mark);
+    if (huge) temp_release(mark);
     print(run.new_line);
     file_write_line_n(kTarget, run.new_line, new_length);
   } else {
@@ -152,6 +152,8 @@ bool open_source() {
     set_target_name(run.page_name);
     return true;
   }
+  // Edition v0.1 keeps no variable for the page's name: it asks the scan for it once to open
+  // the page and once more to make the target's name.
   bool opened = file_open_read(kSource, temp_at(mark)) != 0;
   temp_restore(mark);
   if (!opened) return false;

@@ -1,5 +1,7 @@
 // The few primitives that shared code needs from the operating system. platform/posix/ and
-// platform/win32/ each define every one of them once, in files of the same names.
+// platform/win32/ each define every one of them once, in files of the same names. A primitive
+// that produces text fills the caller's buffer; where the text then lives is the caller's
+// business. The platform sides know only platform/ and runtime/base/.
 #pragma once
 
 #include <cstddef>
@@ -46,12 +48,14 @@ void sys_free(void* block);
 
 // --- Command line (args.cpp) --------------------------------------------------------------
 
-// POSIX: keeps the vector the system handed to main. Windows: nothing.
+// POSIX: keeps the argument vector that the system handed to main. Windows: nothing; the
+// process command line is read afresh by every sys_arg.
 void sys_args_set(int argc, char** argv);
-// Windows: the process command line (GetCommandLineW), read afresh. POSIX: null.
-const char16_t* sys_command_line();
-// POSIX: argument i of the vector (0 is the program), or null past the end. Windows: null.
-const char* sys_arg(int32_t index);
+// Argument `index` (0: the program) as UTF-16 in dst, at most `room` units and no terminator.
+// Returns its length in units, which may be more than `room` (ask again with room enough), or
+// -1 when there is no such argument. POSIX: element `index` of the vector, decoded from UTF-8.
+// Windows: token `index` of GetCommandLineW without its quote characters (runtime/base/cmdline.h).
+int32_t sys_arg(int32_t index, char16_t* dst, int32_t room);
 
 // --- Text (text.cpp) ----------------------------------------------------------------------
 
@@ -143,12 +147,19 @@ bool sys_dir_open(DirectoryScan* scan, const char16_t* directory, const char16_t
 // Moves to the next matching entry; false at the end of the listing.
 bool sys_dir_next(DirectoryScan* scan);
 bool sys_dir_entry_is_directory(const DirectoryScan* scan);
-// The current entry's name onto the TempStringStack at the offset (empty when none).
-void sys_dir_entry_name(const DirectoryScan* scan, int32_t offset);
+// The units that an entry's name or the current directory may take at most, without a
+// terminator.
+constexpr int32_t SYS_NAME_UNITS = 260;
+constexpr int32_t SYS_PATH_UNITS = 4098;
+// The current entry's name as UTF-16 in dst (SYS_NAME_UNITS of room); returns its length, 0
+// when there is no current entry.
+int32_t sys_dir_entry_name(const DirectoryScan* scan, char16_t* dst);
 // Closes the native handle and releases what the record owns; the caller then frees it.
 void sys_dir_close(DirectoryScan* scan);
-// The current directory with a trailing separator onto the stack at the offset, or empty.
-void sys_current_directory(int32_t offset);
+// The current directory with a trailing separator as UTF-16 in dst (SYS_PATH_UNITS of room);
+// returns its length, 0 when it cannot be had or does not fit (POSIX: 4095 bytes before the
+// separator; Windows: 259 units).
+int32_t sys_current_directory(char16_t* dst);
 bool sys_delete_file(const char16_t* name);
 
 // --- Console (console.cpp) ----------------------------------------------------------------
@@ -159,12 +170,14 @@ bool sys_delete_file(const char16_t* name);
 using SysCloseHandler = void (*)();
 void sys_console_init(SysCloseHandler on_close);
 // POSIX: non-canonical input without echo on the terminal, restored by sys_console_end or by
-// an interrupt, quit, hang-up or termination signal. Windows: takes the standard output handle
-// and installs the console control handler.
+// any signal that ends the process. Windows: takes the standard output handle and installs the
+// console control handler.
 void sys_console_open();
 // POSIX: re-applies the saved terminal attributes, opened or not. Windows: nothing.
 void sys_console_end();
-// Writes the text (null is empty) and the line end, and flushes. POSIX: UTF-8 and LF. Windows:
-// nothing before sys_console_open; UTF-16 to a console, otherwise bytes chosen by the format
-// (2 UTF-8, 24 the ANSI code page, any other UTF-16LE), each with CR LF.
+// Writes the text (null is empty) and the line end, and flushes; a high surrogate without its
+// pair ends the text. POSIX: UTF-8 and LF. Windows: nothing before sys_console_open; UTF-16 to
+// a console, otherwise bytes chosen by the format (TEXT_UTF8, TEXT_ASCII the ANSI code page,
+// any other UTF-16LE), each with CR LF. The text goes out in pieces encoded on the stack, with
+// no allocation: the lines reach the console also when memory has run out.
 void sys_console_write_line(const char16_t* text, int32_t format);

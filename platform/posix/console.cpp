@@ -6,7 +6,7 @@
 #include <wchar.h>
 
 #include "platform/sys.h"
-#include "runtime/strings/strings.h"
+#include "runtime/base/utf8.h"
 
 namespace {
 
@@ -26,9 +26,6 @@ constexpr int RESTORING_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTR
 // A console line goes out in pieces of this many units, each encoded on the stack.
 constexpr int32_t PIECE_UNITS = 64;
 constexpr int32_t PIECE_BYTES = 3 * PIECE_UNITS;  // 3 bytes a unit at most (4 for a pair of 2)
-
-bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // Runs with the signal blocked and its action already back to the default (SA_RESETHAND): the
 // raised signal is delivered as the handler returns and ends the process the usual way.
@@ -86,28 +83,18 @@ void sys_console_end() {
 
 // The line is encoded piece by piece on the stack rather than in a heap copy: it reaches the
 // console also when memory has run out, and it may be the report of a page that failed then.
-// As in str_to_utf8, a high surrogate without its pair ends the text.
+// A piece ends before a pair that it would cut; the encoding stops before a high surrogate
+// without its pair, which ends the text.
 void sys_console_write_line(const char16_t* text, int32_t) {
-  char bytes[PIECE_BYTES];
-  for (const char16_t* p = text ? text : u""; *p;) {
+  uint8_t bytes[PIECE_BYTES];
+  for (const char16_t* p = text ? text : u"";;) {
     int32_t take = 0;
-    bool ended = false;
-    while (take < PIECE_UNITS && p[take]) {
-      if (!is_high_surrogate(p[take])) {
-        ++take;
-      } else if (!is_low_surrogate(p[take + 1])) {
-        ended = true;
-        break;
-      } else if (take + 2 <= PIECE_UNITS) {
-        take += 2;
-      } else {
-        break;  // the pair goes whole into the next piece
-      }
-    }
-    fwrite(bytes, 1, static_cast<size_t>(text_encode(CP_UTF8, 0, p, take, bytes, PIECE_BYTES)),
-           stdout);
-    if (ended) break;
-    p += take;
+    while (take < PIECE_UNITS && p[take]) ++take;
+    if (take == 0) break;
+    Utf8Progress done = utf8_encode(p, take, bytes, PIECE_BYTES);
+    fwrite(bytes, 1, static_cast<size_t>(done.written), stdout);
+    if (done.read == 0) break;
+    p += done.read;
   }
   putchar('\n');
   fflush(stdout);

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/posix/posix.h"
 #include "platform/sys.h"
-#include "runtime/strings/strings.h"
 
 const char16_t SYS_LINE_END[] = u"\n";
 
@@ -105,10 +105,10 @@ FileIdentity identity_of(const struct stat& status) {
 }  // namespace
 
 intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t, int32_t permissions) {
-  char* path = str_to_utf8(name);
+  char path[PATH_MAX];
+  if (!native_path(name, path)) return 0;
   FILE* stream =
       kind == SYS_OPEN_READ ? open_regular(path) : open_writable(path, kind, permissions);
-  bytes_free(path);
   if (!stream) return 0;
   setvbuf(stream, nullptr, _IONBF, 0);
   return reinterpret_cast<intptr_t>(stream);
@@ -161,11 +161,9 @@ int32_t sys_file_permissions(intptr_t file) {
 }
 
 bool sys_name_identity(const char16_t* name, FileIdentity* identity) {
-  char* path = str_to_utf8(name);
+  char path[PATH_MAX];
   struct stat status;
-  int result = stat(path, &status);
-  bytes_free(path);
-  if (result != 0) return false;
+  if (!native_path(name, path) || stat(path, &status) != 0) return false;
   *identity = identity_of(status);
   return true;
 }

@@ -6,45 +6,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
-
-#include "runtime/memory/memory.h"
+#include "platform/posix/posix.h"
 #include "platform/sys.h"
-#include "runtime/strings/strings.h"
 
 struct DirectoryScan {
   DIR* stream;             // non-null while the scan is open
-  char* pattern;           // from str_to_utf8; empty matches every name
-  struct stat64 status;    // of the current entry, not followed; only the type bits are read
   struct dirent64* entry;  // owned by the stream; null before the first entry and after the last
+  struct stat64 status;    // of the current entry, not followed; only the type bits are read
+  char pattern[PATH_MAX];  // UTF-8; empty matches every name
 };
 
 namespace {
 
-constexpr size_t CWD_SIZE = 4096;  // getcwd's buffer; 2 more bytes hold the "/" and a 0
+constexpr size_t CWD_SIZE = 4096;  // getcwd's buffer; 1 more byte holds the "/"
 
 }  // namespace
 
 int32_t sys_dir_scan_size() { return sizeof(DirectoryScan); }
 
 bool sys_dir_open(DirectoryScan* scan, const char16_t* directory, const char16_t* pattern) {
-  char* dir = str_to_utf8(directory && directory[0] ? directory : u".");
-  DIR* stream = opendir(dir);
-  bytes_free(dir);
-  if (!stream) return false;
-
-  // Without memory for its pattern the scan would match every name, so it does not start.
-  char* bytes = str_to_utf8(pattern);
-  if (!bytes[0] && str_len(pattern) > 0) {
-    bytes_free(bytes);
-    closedir(stream);
-    return false;
-  }
+  char dir[PATH_MAX];
+  if (!native_path(directory && directory[0] ? directory : u".", dir)) return false;
+  // A pattern that has no bytes would match every name, so the scan does not start then.
+  if (!native_path(pattern, scan->pattern)) return false;
   // fnmatch would want a dot in the name for "*.*"; the scan means every name by it.
-  if (strcmp(bytes, "*.*") == 0) bytes[1] = 0;
-  scan->stream = stream;
-  scan->pattern = bytes;
-  return true;
+  if (strcmp(scan->pattern, "*.*") == 0) scan->pattern[1] = 0;
+  scan->stream = opendir(dir);
+  return scan->stream != nullptr;
 }
 
 // Entries are examined relative to the open directory, not by a path taken at the start: a
@@ -67,36 +55,29 @@ bool sys_dir_entry_is_directory(const DirectoryScan* scan) {
   return (scan->status.st_mode & S_IFMT) == S_IFDIR;
 }
 
-void sys_dir_entry_name(const DirectoryScan* scan, int32_t offset) {
-  utf8_to_temp(scan->entry ? scan->entry->d_name : nullptr, offset);
+int32_t sys_dir_entry_name(const DirectoryScan* scan, char16_t* dst) {
+  return scan->entry ? from_native(scan->entry->d_name, dst, SYS_NAME_UNITS) : 0;
 }
 
 void sys_dir_close(DirectoryScan* scan) {
   closedir(scan->stream);
-  bytes_free(scan->pattern);
   scan->stream = nullptr;
-  scan->pattern = nullptr;
   scan->entry = nullptr;
 }
 
-void sys_current_directory(int32_t offset) {
-  auto* buffer = static_cast<char*>(mem_alloc(CWD_SIZE + 2));
-  if (buffer) {
-    if (getcwd(buffer, CWD_SIZE)) {
-      size_t length = strlen(buffer);
-      // The root keeps its single "/"; the zero after the added one comes from mem_alloc.
-      if (length > 1 && buffer[length - 1] != '/') buffer[length] = '/';
-    } else {
-      buffer[0] = 0;
-    }
+int32_t sys_current_directory(char16_t* dst) {
+  char buffer[CWD_SIZE + 1];
+  if (!getcwd(buffer, CWD_SIZE)) return 0;
+  size_t length = strlen(buffer);
+  // The root keeps its single "/".
+  if (length > 1 && buffer[length - 1] != '/') {
+    buffer[length] = '/';
+    buffer[length + 1] = 0;
   }
-  utf8_to_temp(buffer, offset);
-  mem_free(buffer);
+  return from_native(buffer, dst, SYS_PATH_UNITS);
 }
 
 bool sys_delete_file(const char16_t* name) {
-  char* bytes = str_to_utf8(name);
-  int result = unlink(bytes);
-  bytes_free(bytes);
-  return result == 0;
+  char path[PATH_MAX];
+  return native_path(name, path) && unlink(path) == 0;
 }

@@ -2,9 +2,10 @@
 #include "runtime/console/console.h"
 
 #include "platform/sys.h"
+#include "runtime/base/formats.h"
 
 namespace {
-constinit int32_t output_format = 2;  // text format for output that is not a console: UTF-8
+constinit int32_t output_format = TEXT_UTF8;  // for output that is not a console
 }
 
 void console_init(ConsoleCloseHandler on_close) { sys_console_init(on_close); }

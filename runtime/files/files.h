@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/base/formats.h"
 #include "runtime/base/identity.h"
 #include "runtime/files/objtab.h"
 
@@ -22,9 +23,7 @@
 // Text formats: the low five bits of a flags word. 0 means the default: an open gives the file
 // TEXT_UTF8; a read or a write uses the file's own format. Every code other than 0, 2 and 25
 // is taken as TEXT_ASCII.
-constexpr int32_t TEXT_UTF8 = 2;    // UTF-8; bytes outside well-formed sequences kept as they are
-constexpr int32_t TEXT_ASCII = 24;  // one byte a character: POSIX ISO 8859-1, Windows the ANSI page
-constexpr int32_t TEXT_UTF16 = 25;  // UTF-16 code units, low byte first, as held in a String16
+// The codes TEXT_UTF8, TEXT_ASCII and TEXT_UTF16 come from runtime/base/formats.h.
 constexpr int32_t FILE_FORMAT_MASK = 0x1F;
 
 // Read flags of file_read_text: line ends are ordinary characters.
