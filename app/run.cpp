@@ -35,6 +35,8 @@ struct RunState {
   char16_t* new_line;     // that line rewritten
   char16_t* switch_text;  // v0.2: the first parameter, upper-cased
   int32_t rename_mode;    // v0.2: 1 deletes each source once its target is complete
+  FileIdentity page;      // the file that the current source is; {0, 0} when unknown
+  int32_t permissions;    // of a target the run creates: the page's read and write bits
 };
 
 constinit RunState run = {};
@@ -100,8 +102,7 @@ void rewrite_line() {
     int32_t new_length = (temp_stack.top - mark) / 2;
     // A huge line is held twice, not three times: once its rewritten copy is on the stack the
     // line itself goes, its buffer taking the copy in place of a fresh one, and once the copy
-    // is stored the stack gives its size back (the reservation of nothing shrinks it) before
-    // the echo and the write encode the line.
+    // is stored the stack gives its room back before the echo and the write encode the line.
     bool huge = temp_stack.top - mark > kHugeLine;
     if (huge) {
       char16_t* spare = run.new_line;
@@ -110,7 +111,7 @@ void rewrite_line() {
       str_assign(run.line, nullptr);
     }
     str_assign_temp(run.new_line, mark);
-    if (huge) temp_reserve(0, mark);
+    if (huge) temp_release(mark);
     print(run.new_line);
     file_write_line_n(kTarget, run.new_line, new_length);
   } else {
@@ -129,8 +130,20 @@ void set_target_name(const char16_t* entry_name) {
 
 Page cancel() {
   print(run.target_ext, u" files are open, program cancelled.");
+  file_close(kTarget);
   file_close(kSource);
   return Page::cancelled;
+}
+
+// What the run needs to know of the source it opened: which file it is, so that neither the
+// target nor, in rename mode, the deletion reaches another; and its permission bits, so that a
+// target never grants more access than its page. Group and others keep the page's read and write
+// bits, the owner always has both so that a later run can replace the target; 0600 when the
+// page's bits cannot be had.
+void note_source() {
+  run.page = file_identity(kSource);
+  int32_t page_bits = file_permissions(kSource);
+  run.permissions = 0600 | (page_bits >= 0 ? page_bits & 0066 : 0);
 }
 
 // Opens the current entry of the scan as the source. False when it cannot be read.
@@ -140,12 +153,16 @@ bool open_source() {
   if constexpr (kEditionV02) {
     str_assign_temp(run.page_name, mark);
     if (!file_open_read(kSource, run.page_name)) return false;
+    note_source();
     set_target_name(run.page_name);
     return true;
   }
+  // Edition v0.1 keeps no variable for the page's name: it asks the scan for it once to open
+  // the page and once more to make the target's name.
   bool opened = file_open_read(kSource, temp_at(mark)) != 0;
   temp_restore(mark);
   if (!opened) return false;
+  note_source();
   dir_entry_name(kScan, mark);
   set_target_name(temp_at(mark));
   temp_restore(mark);
@@ -156,12 +173,16 @@ Page convert_page() {
   print(kSeparator);
   if (!open_source()) return Page::next;
 
-  // Probe the target: it must be openable, and an earlier one is deleted before the copy.
-  if (!file_open(kTarget, run.target_name)) return cancel();
+  // Probe the target: it must be openable, and an earlier one is deleted before the copy. One
+  // that survives its deletion is written over, unless it is the page itself.
+  if (!file_open(kTarget, run.target_name, 0, run.permissions)) return cancel();
   file_close(kTarget);
   fs_delete_file(run.target_name);
   print(u"Created : ", run.target_name);
-  if (!file_open(kTarget, run.target_name)) return cancel();
+  if (!file_open(kTarget, run.target_name, 0, run.permissions) ||
+      same_file(file_identity(kTarget), run.page)) {
+    return cancel();
+  }
 
   while (!file_eof(kSource)) {
     runtime_checkpoint();
@@ -176,12 +197,15 @@ Page convert_page() {
 
   // A target that survived its deletion may hold a longer old text: cut it at the new end.
   // Only a target whose every byte reached the file stands for its page; in rename mode the
-  // source goes only then.
+  // source goes only then, once the target is on the storage device (a crash of the machine
+  // must not leave an empty target and no page), and only while its name still leads to the
+  // file that was converted.
   file_truncate(kTarget);
+  if (kEditionV02 && run.rename_mode) file_sync(kTarget);
   if (!file_close(kTarget) || !source_read) {
     print(u"Write failed : ", run.target_name);
   } else if (kEditionV02 && run.rename_mode) {
-    fs_delete_file(run.page_name);
+    fs_delete_file_if(run.page_name, run.page);
   }
   return Page::next;
 }

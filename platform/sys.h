@@ -1,15 +1,20 @@
 // The few primitives that shared code needs from the operating system. platform/posix/ and
-// platform/win32/ each define every one of them once, in files of the same names.
+// platform/win32/ each define every one of them once, in files of the same names. A primitive
+// that produces text fills the caller's buffer; where the text then lives is the caller's
+// business. The platform sides know only platform/ and runtime/base/.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/base/identity.h"
+
 // --- Process (frame.cpp) -------------------------------------------------------------------
 
-// POSIX: takes the locale of every category from the environment, numeric back to "C".
-// Windows: nothing.
-void sys_locale_init();
+// POSIX: takes the locale of every category from the environment, numeric back to "C", and
+// ignores SIGPIPE and SIGXFSZ, so that a console whose reader has gone and a target beyond the
+// file size limit are failed writes, not the end of the process. Windows: nothing.
+void sys_process_init();
 // Ends the process with the given status and never returns. POSIX: restores the terminal
 // first (sys_console_end).
 [[noreturn]] void sys_exit(int status);
@@ -43,12 +48,14 @@ void sys_free(void* block);
 
 // --- Command line (args.cpp) --------------------------------------------------------------
 
-// POSIX: keeps the vector the system handed to main. Windows: nothing.
+// POSIX: keeps the argument vector that the system handed to main. Windows: nothing; the
+// process command line is read afresh by every sys_arg.
 void sys_args_set(int argc, char** argv);
-// Windows: the process command line (GetCommandLineW), read afresh. POSIX: null.
-const char16_t* sys_command_line();
-// POSIX: argument i of the vector (0 is the program), or null past the end. Windows: null.
-const char* sys_arg(int32_t index);
+// Argument `index` (0: the program) as UTF-16 in dst, at most `room` units and no terminator.
+// Returns its length in units, which may be more than `room` (ask again with room enough), or
+// -1 when there is no such argument. POSIX: element `index` of the vector, decoded from UTF-8.
+// Windows: token `index` of GetCommandLineW without its quote characters (runtime/base/cmdline.h).
+int32_t sys_arg(int32_t index, char16_t* dst, int32_t room);
 
 // --- Text (text.cpp) ----------------------------------------------------------------------
 
@@ -89,6 +96,10 @@ extern const char16_t SYS_LINE_END[];
 constexpr int32_t SYS_OPEN_READ = 0;    // an existing regular file (or a link to one), read only
 constexpr int32_t SYS_OPEN_UPDATE = 1;  // read and write; created when missing, contents kept
 constexpr int32_t SYS_OPEN_CREATE = 2;  // read and write; created, or emptied when it exists
+// A file opened to write is a plain file: POSIX a regular file with no other name, reached
+// without following a symbolic link; Windows a disk file. POSIX: a name that holds anything else
+// is not opened; while the folder lets it be deleted, the open gives a handle on the name alone,
+// which reads nothing and takes no write, and otherwise it fails. Windows: it fails.
 
 constexpr int32_t SYS_SHARE_NONE = 0;  // Windows: exclusive use (POSIX ignores sharing)
 constexpr int32_t SYS_SHARE_READ = 1;  // Windows: others may read meanwhile
@@ -98,8 +109,9 @@ constexpr int32_t SYS_SEEK_CURRENT = 1;
 constexpr int32_t SYS_SEEK_END = 2;
 
 // Opens a file by name (null is empty); 0 when it cannot be opened. SYS_OPEN_READ refuses
-// anything that is not a regular file, without blocking on a FIFO or a device.
-intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share);
+// anything that is not a regular file, without blocking on a FIFO or a device. A file that the
+// open creates gets the POSIX permission bits given, less the umask (Windows ignores them).
+intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t permissions);
 // Bytes read into dst: 0 at the end of the file, -1 on a read error.
 int32_t sys_file_read(intptr_t file, void* dst, int32_t bytes);
 // Bytes written; fewer than asked when the system refused or shortened the write.
@@ -110,6 +122,15 @@ bool sys_file_flush(intptr_t file);
 bool sys_file_seek(intptr_t file, int64_t offset, int32_t origin);
 // Cuts the file at its current position.
 bool sys_file_truncate(intptr_t file);
+// Moves what was written to the storage device (POSIX fsync, Windows FlushFileBuffers).
+bool sys_file_sync(intptr_t file);
+// Which file is open; false when the system cannot tell.
+bool sys_file_identity(intptr_t file, FileIdentity* identity);
+// The open file's POSIX permission bits (0777 at most), -1 when they cannot be had. Windows:
+// 0666, as access there follows the folder.
+int32_t sys_file_permissions(intptr_t file);
+// Which file a name leads to (through symbolic links); false when there is none.
+bool sys_name_identity(const char16_t* name, FileIdentity* identity);
 // Closes the file; false when the system reported an error (data may be lost).
 bool sys_file_close(intptr_t file);
 
@@ -126,26 +147,37 @@ bool sys_dir_open(DirectoryScan* scan, const char16_t* directory, const char16_t
 // Moves to the next matching entry; false at the end of the listing.
 bool sys_dir_next(DirectoryScan* scan);
 bool sys_dir_entry_is_directory(const DirectoryScan* scan);
-// The current entry's name onto the TempStringStack at the offset (empty when none).
-void sys_dir_entry_name(const DirectoryScan* scan, int32_t offset);
+// The units that an entry's name or the current directory may take at most, without a
+// terminator.
+constexpr int32_t SYS_NAME_UNITS = 260;
+constexpr int32_t SYS_PATH_UNITS = 4098;
+// The current entry's name as UTF-16 in dst (SYS_NAME_UNITS of room); returns its length, 0
+// when there is no current entry.
+int32_t sys_dir_entry_name(const DirectoryScan* scan, char16_t* dst);
 // Closes the native handle and releases what the record owns; the caller then frees it.
 void sys_dir_close(DirectoryScan* scan);
-// The current directory with a trailing separator onto the stack at the offset, or empty.
-void sys_current_directory(int32_t offset);
+// The current directory with a trailing separator as UTF-16 in dst (SYS_PATH_UNITS of room);
+// returns its length, 0 when it cannot be had or does not fit (POSIX: 4095 bytes before the
+// separator; Windows: 259 units).
+int32_t sys_current_directory(char16_t* dst);
 bool sys_delete_file(const char16_t* name);
 
 // --- Console (console.cpp) ----------------------------------------------------------------
 
 // POSIX: byte orientation for stdin, stdout and stderr, and the terminal attributes of stdin
-// saved (all zero when it is no terminal). Windows: nothing.
-void sys_console_init();
+// saved (all zero when it is no terminal). Windows: keeps `on_close` (may be null) for the
+// console control handler, which calls it on a window-close event.
+using SysCloseHandler = void (*)();
+void sys_console_init(SysCloseHandler on_close);
 // POSIX: non-canonical input without echo on the terminal, restored by sys_console_end or by
-// an interrupt, quit, hang-up or termination signal. Windows: takes the standard output handle
-// and installs the console control handler.
+// any signal that ends the process. Windows: takes the standard output handle and installs the
+// console control handler.
 void sys_console_open();
 // POSIX: re-applies the saved terminal attributes, opened or not. Windows: nothing.
 void sys_console_end();
-// Writes the text (null is empty) and the line end, and flushes. POSIX: UTF-8 and LF. Windows:
-// nothing before sys_console_open; UTF-16 to a console, otherwise bytes chosen by the format
-// (2 UTF-8, 24 the ANSI code page, any other UTF-16LE), each with CR LF.
+// Writes the text (null is empty) and the line end, and flushes; a high surrogate without its
+// pair ends the text. POSIX: UTF-8 and LF. Windows: nothing before sys_console_open; UTF-16 to
+// a console, otherwise bytes chosen by the format (TEXT_UTF8, TEXT_ASCII the ANSI code page,
+// any other UTF-16LE), each with CR LF. The text goes out in pieces encoded on the stack, with
+// no allocation: the lines reach the console also when memory has run out.
 void sys_console_write_line(const char16_t* text, int32_t format);

@@ -1,8 +1,9 @@
-// The command-line tokenizer, on both builds.
+// The command line: the tokenizer on both builds, and the POSIX argument vector.
 #include "app/args.h"
 
 #include <vector>
 
+#include "platform/sys.h"
 #include "support.h"
 
 using Args = StackTest;
@@ -72,3 +73,22 @@ TEST_F(Args, ATokenTakenFromTheStackLandsAtItsOwnOffset) {
   EXPECT_EQ(args_token(temp_at(line), 2, line), 1);
   EXPECT_EQ(at(line), u"second");
 }
+
+#ifndef _WIN32
+// POSIX: the parameters come from the argument vector, after the program's own name.
+TEST_F(Args, NextHandsOutTheParametersAfterTheProgramsName) {
+  char program[] = "pagehop", first[] = "/r", second[] = "caf\xc3\xa9";
+  char* argv[] = {program, first, second, nullptr};
+  sys_args_set(3, argv);
+  args_init();
+  List got;
+  for (int i = 0; i < 3; ++i) {
+    int32_t mark = temp_mark();
+    args_next(mark);
+    got.push_back(at(mark));
+    temp_restore(mark);
+  }
+  EXPECT_EQ(got, (List{u"/r", u"caf\u00e9", u""}));
+  sys_args_set(0, nullptr);
+}
+#endif

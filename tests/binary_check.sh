@@ -10,6 +10,12 @@ if [ "$platform" = posix ]; then
   needed=$(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
   [ "$needed" = libc.so.6 ] || bad "needs: $(echo $needed)"
   nm -D --undefined-only "$program" | grep -E '_Z|cxa_(throw|begin_catch)|typeinfo' && bad "C++ run-time references"
+  # Hardening: position-independent, relocations resolved at start-up and then read-only,
+  # a stack protector.
+  readelf -h "$program" | grep -q 'Type:.*DYN' || bad "not position-independent"
+  { readelf -lW "$program" | grep -q GNU_RELRO && readelf -d "$program" | grep -q 'FLAGS.*BIND_NOW'; } ||
+    bad "no full RELRO"
+  nm -D --undefined-only "$program" | grep -q __stack_chk_fail || bad "no stack protector"
 else
   dump=$(x86_64-w64-mingw32-objdump -p "$program")
   dlls=$(echo "$dump" | sed -n 's/.*DLL Name: //p' | sort | tr '\n' ' ')

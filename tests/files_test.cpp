@@ -10,7 +10,11 @@
 
 #include "support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -287,7 +291,7 @@ TEST_F(FileStreams, ReadingAndWritingTakeTurnsAtTheCallersPosition) {
 
 TEST_F(FileStreams, OpenKeepsTheBytesBeyondThoseWrittenUntilTruncated) {
   struct Case {
-    intptr_t (*open)(intptr_t, const char16_t*, int32_t);
+    intptr_t (*open)(intptr_t, const char16_t*, int32_t, int32_t);
     int32_t flags;
     bool truncate;
     std::string expected;
@@ -300,7 +304,7 @@ TEST_F(FileStreams, OpenKeepsTheBytesBeyondThoseWrittenUntilTruncated) {
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     put("f", std::string(100, 'o'));
-    ASSERT_NE(c.open(0, u"f", c.flags), 0);
+    ASSERT_NE(c.open(0, u"f", c.flags, FILE_PERMISSIONS_DEFAULT), 0);
     EXPECT_EQ(file_write_string(0, u"nnnnnnnnnn"), 10);
     if (c.truncate) {
       EXPECT_EQ(file_truncate(0), 1);
@@ -386,24 +390,79 @@ TEST_F(FileStreams, AFailedOrRefusedWriteMakesTheFileIncomplete) {
   EXPECT_EQ(file_truncate(0), 0);
   EXPECT_EQ(file_close(0), 0);
   EXPECT_EQ(get("r"), "keep");
-#ifndef _WIN32
-  // The device that is always full: a buffered line fails when it is written out at close, a
-  // large write at once; closing all tells whether every file was complete.
-  ASSERT_NE(file_open(0, u"/dev/full"), 0);
+  // A close that the system refuses after every byte went out: the file is not known to be
+  // complete.
+  intptr_t native = file_open(0, u"closed-under");
+  ASSERT_NE(native, 0);
   file_write_line(0, u"x");
+  EXPECT_EQ(file_truncate(0), 1);
+#ifdef _WIN32
+  CloseHandle(reinterpret_cast<HANDLE>(native));
+#else
+  close(fileno(reinterpret_cast<FILE*>(native)));
+#endif
+  EXPECT_EQ(file_close(0), 0);
+#ifndef _WIN32
+  // Files that may not grow beyond 100 bytes (the limit's signal ignored, as the program does):
+  // a buffered line fails when it is written out at close, a large write at once; closing all
+  // tells whether every file was complete.
+  rlimit saved_limit;
+  getrlimit(RLIMIT_FSIZE, &saved_limit);
+  rlimit small = {100, saved_limit.rlim_max};
+  auto saved_action = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  EXPECT_NE(file_open(0, u"full"), 0);
+  file_write_line(0, std::u16string(200, u'x').c_str());
   EXPECT_EQ(file_error(0), 0);
   EXPECT_EQ(file_close(0), 0);
-  ASSERT_NE(file_open(0, u"/dev/full"), 0);
+  EXPECT_NE(file_open(0, u"full"), 0);
   file_write_string(0, std::u16string(5000, u'x').c_str());
   EXPECT_NE(file_error(0), 0);
-  ASSERT_NE(file_create(1, u"fine"), 0);
+  EXPECT_NE(file_create(1, u"fine"), 0);
   file_write_line(1, u"x");
   EXPECT_EQ(file_close(-1), 0);
+  setrlimit(RLIMIT_FSIZE, &saved_limit);
+  signal(SIGXFSZ, saved_action);
   EXPECT_EQ(get("fine"), "x\n");
 #endif
 }
 
 #ifndef _WIN32
+// Writing reaches only a plain file of its own. A symbolic link (dangling or not), another name
+// of a file and a FIFO are never opened: while the folder could replace them they read as empty
+// and refuse every write, and what they lead to stays as it was. A file that an open makes gets
+// the permission bits asked for, less the umask; one that exists keeps its own.
+TEST_F(FileStreams, WritesReachOnlyAPlainFileOfTheirOwn) {
+  put("outside", "precious");
+  fs::create_symlink("outside", "link");
+  fs::create_symlink("missing/made-through-the-link", "dangling");
+  fs::create_hard_link("outside", "second-name");
+  ASSERT_EQ(mkfifo("fifo", 0666), 0);
+  alarm(10);  // a blocked open ends the test program instead of hanging it
+  for (std::string name : {"link", "dangling", "second-name", "fifo"}) {
+    for (auto open : {file_open, file_create}) {
+      ASSERT_NE(open(0, std::u16string(name.begin(), name.end()).c_str(), 0, 0666), 0) << name;
+      EXPECT_EQ(read_line(0), u"");
+      file_write_line(0, u"x");
+      EXPECT_EQ(file_close(0), 0) << name;
+    }
+  }
+  alarm(0);
+  EXPECT_EQ(get("outside"), "precious");
+  EXPECT_FALSE(fs::exists("missing"));
+
+  mode_t saved_mask = umask(022);
+  ASSERT_NE(file_open(0, u"made", 0, 0660), 0);
+  EXPECT_EQ(file_permissions(0), 0640);
+  file_close(0);
+  put("kept", "x");
+  chmod("kept", 0606);
+  ASSERT_NE(file_open(0, u"kept", 0, 0600), 0);
+  EXPECT_EQ(file_permissions(0), 0606);
+  file_close(0);
+  umask(saved_mask);
+}
+
 // /proc/self/mem is a regular file whose first bytes cannot be read (EIO): a read error that
 // must not pass for the end of the file, buffered or not.
 TEST_F(FileStreams, AReadErrorEndsTheFileAndMakesItIncomplete) {

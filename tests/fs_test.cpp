@@ -191,17 +191,28 @@ TEST_F(Fs, CurrentDirectoryEndsWithOneSeparatorOrIsEmptyWhenTooLong) {
   }
 }
 
-TEST_F(Fs, APosixPrefixOverTheLimitFailsAndLongPathsAreSkipped) {
-  if (windows_build()) GTEST_SKIP() << "POSIX path buffers";
+// POSIX entries are examined relative to the open folder: however deep the folder, and when it
+// is renamed in the middle of the scan, every entry is delivered with its type.
+TEST_F(Fs, APosixScanListsEveryEntryOfADeepOrRenamedFolder) {
+  if (windows_build()) GTEST_SKIP() << "a folder being scanned cannot be renamed on Windows";
   std::error_code error;
-  std::string fits = chain(4094, error), too_long = chain(4095, error);
+  std::string deep = chain(4094, error);
   ASSERT_FALSE(error);
-  fs::current_path(fits);
-  touch(std::string(250, 'f'));  // its full path fits no buffer
+  fs::current_path(deep);
+  touch(std::string(250, 'f'));  // its full path is longer than any path the system takes
   fs::current_path(scratch);
-  ASSERT_NE(dir_examine(0, std::u16string(fits.begin(), fits.end()).c_str(), u"*"), 0);
-  EXPECT_EQ(drain(0), Listing{});  // ".", ".." and the file: no full path can be taken
-  EXPECT_EQ(dir_examine(0, std::u16string(too_long.begin(), too_long.end()).c_str(), u"*"), 0);
+  ASSERT_NE(dir_examine(0, std::u16string(deep.begin(), deep.end()).c_str(), u"*"), 0);
+  EXPECT_EQ(drain(0), (Listing{{u".", D}, {u"..", D}, {std::u16string(250, u'f'), F}}));
+
+  fs::create_directory("moving");
+  for (const char* name : {"moving/a.html", "moving/b.html", "moving/c.html"}) touch(name);
+  fs::create_directory("moving/d.html");
+  ASSERT_NE(dir_examine(0, (scratch / "moving").u16string().c_str(), u"*.html"), 0);
+  ASSERT_NE(dir_next(0), 0);
+  Listing seen = {{entry_name(0), dir_entry_type(0)}};
+  fs::rename("moving", "moved");
+  seen.merge(drain(0));
+  EXPECT_EQ(seen, (Listing{{u"a.html", F}, {u"b.html", F}, {u"c.html", F}, {u"d.html", D}}));
 }
 
 TEST_F(Fs, DeletionReportsWhetherAFileWent) {

@@ -1,4 +1,4 @@
-#include "app/memory.h"
+#include "runtime/memory/memory.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <wchar.h>
 
 #include "platform/sys.h"
-#include "runtime/strings/strings.h"
+#include "runtime/base/utf8.h"
 
 namespace {
 
@@ -17,14 +17,15 @@ constinit termios working = {};  // the copy that sys_console_open applies
 constinit volatile sig_atomic_t saved_valid = 0;
 constinit bool signals_installed = false;
 
-constexpr int RESTORING_SIGNALS[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+// Every catchable signal whose default action ends the process, besides the real-time ones.
+constexpr int RESTORING_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT,
+                                     SIGBUS,  SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGPIPE,
+                                     SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM,
+                                     SIGPROF, SIGIO,   SIGPWR,    SIGSYS};
 
 // A console line goes out in pieces of this many units, each encoded on the stack.
 constexpr int32_t PIECE_UNITS = 64;
 constexpr int32_t PIECE_BYTES = 3 * PIECE_UNITS;  // 3 bytes a unit at most (4 for a pair of 2)
-
-bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // Runs with the signal blocked and its action already back to the default (SA_RESETHAND): the
 // raised signal is delivered as the handler returns and ends the process the usual way.
@@ -34,26 +35,32 @@ void restore_terminal_on_signal(int signal_number) {
   raise(signal_number);
 }
 
+void restore_terminal_before(int signal_number) {
+  struct sigaction previous = {};
+  // A signal that is ignored (nohup, background jobs, SIGPIPE and SIGXFSZ here) stays so.
+  if (sigaction(signal_number, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) return;
+  struct sigaction action = {};
+  action.sa_handler = restore_terminal_on_signal;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal_number, &action, nullptr);
+}
+
+// Whatever ends the process, the terminal is restored first: each signal whose default action
+// is to end it gets the handler above. A fault (SIGSEGV and the like) happens again once the
+// handler returns, and then ends the process as it would have.
 void install_signal_handlers() {
   if (signals_installed) return;
   signals_installed = true;
-  for (int signal_number : RESTORING_SIGNALS) {
-    struct sigaction previous = {};
-    // A signal that the process was started with ignored (nohup, background jobs) stays so.
-    if (sigaction(signal_number, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
-      continue;
-    }
-    struct sigaction action = {};
-    action.sa_handler = restore_terminal_on_signal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_number, &action, nullptr);
+  for (int signal_number : RESTORING_SIGNALS) restore_terminal_before(signal_number);
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+    restore_terminal_before(signal_number);
   }
 }
 
 }  // namespace
 
-void sys_console_init() {
+void sys_console_init(SysCloseHandler) {
   fwide(stdin, -1);
   fwide(stdout, -1);
   fwide(stderr, -1);
@@ -76,28 +83,18 @@ void sys_console_end() {
 
 // The line is encoded piece by piece on the stack rather than in a heap copy: it reaches the
 // console also when memory has run out, and it may be the report of a page that failed then.
-// As in str_to_utf8, a high surrogate without its pair ends the text.
+// A piece ends before a pair that it would cut; the encoding stops before a high surrogate
+// without its pair, which ends the text.
 void sys_console_write_line(const char16_t* text, int32_t) {
-  char bytes[PIECE_BYTES];
-  for (const char16_t* p = text ? text : u""; *p;) {
+  uint8_t bytes[PIECE_BYTES];
+  for (const char16_t* p = text ? text : u"";;) {
     int32_t take = 0;
-    bool ended = false;
-    while (take < PIECE_UNITS && p[take]) {
-      if (!is_high_surrogate(p[take])) {
-        ++take;
-      } else if (!is_low_surrogate(p[take + 1])) {
-        ended = true;
-        break;
-      } else if (take + 2 <= PIECE_UNITS) {
-        take += 2;
-      } else {
-        break;  // the pair goes whole into the next piece
-      }
-    }
-    fwrite(bytes, 1, static_cast<size_t>(text_encode(CP_UTF8, 0, p, take, bytes, PIECE_BYTES)),
-           stdout);
-    if (ended) break;
-    p += take;
+    while (take < PIECE_UNITS && p[take]) ++take;
+    if (take == 0) break;
+    Utf8Progress done = utf8_encode(p, take, bytes, PIECE_BYTES);
+    fwrite(bytes, 1, static_cast<size_t>(done.written), stdout);
+    if (done.read == 0) break;
+    p += done.read;
   }
   putchar('\n');
   fflush(stdout);

@@ -1,12 +1,18 @@
 // POSIX side: process start-up settings and the end of the process.
+#include <signal.h>
+
 #include <clocale>
 #include <cstdlib>
 
 #include "platform/sys.h"
 
-void sys_locale_init() {
+void sys_process_init() {
   setlocale(LC_ALL, "");
   setlocale(LC_NUMERIC, "C");
+  // Both signals would end the run in the middle of a page. Ignored, the write that raised
+  // them fails instead: the console loses the line, and a target is reported incomplete.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 // The early exits (the string layer out of memory) skip runtime_end: the terminal gets its

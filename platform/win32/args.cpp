@@ -1,9 +1,14 @@
-// Windows side: the process command line.
+// Windows side: the process command line, split by the shared tokenizer.
 #include "platform/sys.h"
 #include "platform/win32/win32.h"
+#include "runtime/base/cmdline.h"
 
 void sys_args_set(int, char**) {}
 
-const char16_t* sys_command_line() { return reinterpret_cast<const char16_t*>(GetCommandLineW()); }
-
-const char* sys_arg(int32_t) { return nullptr; }
+int32_t sys_arg(int32_t index, char16_t* dst, int32_t room) {
+  const auto* line = reinterpret_cast<const char16_t*>(GetCommandLineW());
+  const char16_t* begin;
+  const char16_t* end;
+  if (!cmdline_find(line, index, begin, end)) return -1;
+  return cmdline_unquote(begin, end, dst, room);
+}

@@ -9,6 +9,23 @@ namespace {
 
 HANDLE handle_of(intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
+// Only a disk file is read or written: a device, a pipe or the console is refused (a directory
+// fails to open already).
+HANDLE disk_file_only(HANDLE h) {
+  if (h == INVALID_HANDLE_VALUE || !h) return nullptr;
+  if (GetFileType(h) == FILE_TYPE_DISK) return h;
+  CloseHandle(h);
+  return nullptr;
+}
+
+bool identity_of(HANDLE h, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  *identity = {info.dwVolumeSerialNumber,
+               static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+  return true;
+}
+
 HANDLE open_handle(const char16_t* name, DWORD access, DWORD share, DWORD disposition,
                    DWORD attributes) {
   return CreateFileW(wide(name ? name : u""), access, share, nullptr, disposition, attributes,
@@ -17,7 +34,7 @@ HANDLE open_handle(const char16_t* name, DWORD access, DWORD share, DWORD dispos
 
 }  // namespace
 
-intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share) {
+intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t) {
   DWORD sharing = share == SYS_SHARE_ALL    ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
                   : share == SYS_SHARE_READ ? FILE_SHARE_READ
                                             : 0;
@@ -25,11 +42,6 @@ intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share) {
   HANDLE h;
   if (kind == SYS_OPEN_READ) {
     h = open_handle(name, GENERIC_READ, sharing, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-    // A directory fails to open already; a device, a pipe or the console is refused here.
-    if (h != INVALID_HANDLE_VALUE && h && GetFileType(h) != FILE_TYPE_DISK) {
-      CloseHandle(h);
-      h = INVALID_HANDLE_VALUE;
-    }
   } else if (kind == SYS_OPEN_UPDATE) {
     h = open_handle(name, READ_WRITE, sharing, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   } else {
@@ -38,8 +50,7 @@ intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share) {
       h = open_handle(name, GENERIC_WRITE, sharing, TRUNCATE_EXISTING, 0);
     }
   }
-  if (h == INVALID_HANDLE_VALUE || !h) return 0;
-  return reinterpret_cast<intptr_t>(h);
+  return reinterpret_cast<intptr_t>(disk_file_only(h));
 }
 
 int32_t sys_file_read(intptr_t file, void* dst, int32_t bytes) {
@@ -65,4 +76,22 @@ bool sys_file_seek(intptr_t file, int64_t offset, int32_t origin) {
 
 bool sys_file_truncate(intptr_t file) { return SetEndOfFile(handle_of(file)) != 0; }
 
+bool sys_file_sync(intptr_t file) { return FlushFileBuffers(handle_of(file)) != 0; }
+
 bool sys_file_close(intptr_t file) { return CloseHandle(handle_of(file)) != 0; }
+
+bool sys_file_identity(intptr_t file, FileIdentity* identity) {
+  return identity_of(handle_of(file), identity);
+}
+
+int32_t sys_file_permissions(intptr_t) { return 0666; }
+
+bool sys_name_identity(const char16_t* name, FileIdentity* identity) {
+  // No access asked for, so a file that others hold open still answers.
+  HANDLE h = open_handle(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (h == INVALID_HANDLE_VALUE || !h) return false;
+  bool known = identity_of(h, identity);
+  CloseHandle(h);
+  return known;
+}

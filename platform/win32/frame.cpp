@@ -2,7 +2,7 @@
 #include "platform/sys.h"
 #include "platform/win32/win32.h"
 
-void sys_locale_init() {}
+void sys_process_init() {}
 
 void sys_exit(int status) { ExitProcess(static_cast<UINT>(status)); }
 

@@ -2,10 +2,8 @@
 // directory and DeleteFileW. Paths are UTF-16 and pass to the W functions as they are.
 #include <cstring>
 
-#include "app/memory.h"
 #include "platform/sys.h"
 #include "platform/win32/win32.h"
-#include "runtime/strings/strings.h"
 
 struct DirectoryScan {
   HANDLE search;          // from FindFirstFileW; INVALID_HANDLE_VALUE when nothing matched
@@ -17,16 +15,22 @@ namespace {
 
 constexpr DWORD CWD_UNITS = 260;  // a directory of up to 259 units, its "\" and no more
 
+size_t length_of(const char16_t* text) {
+  size_t n = 0;
+  while (text && text[n]) ++n;
+  return n;
+}
+
 }  // namespace
 
 int32_t sys_dir_scan_size() { return sizeof(DirectoryScan); }
 
 bool sys_dir_open(DirectoryScan* scan, const char16_t* directory, const char16_t* pattern) {
   if (!pattern || !pattern[0]) pattern = u"*.*";
-  size_t dir_units = static_cast<size_t>(str_len(directory));
-  size_t pattern_units = static_cast<size_t>(str_len(pattern));
+  size_t dir_units = length_of(directory);
+  size_t pattern_units = length_of(pattern);
   // Room for the directory, a separator, the pattern and the terminator.
-  auto* search = static_cast<char16_t*>(mem_alloc((dir_units + pattern_units) * 2 + 4));
+  auto* search = static_cast<char16_t*>(sys_heap_alloc((dir_units + pattern_units) * 2 + 4));
   if (!search) return false;
   char16_t* at = search;
   if (dir_units) {
@@ -38,7 +42,7 @@ bool sys_dir_open(DirectoryScan* scan, const char16_t* directory, const char16_t
 
   scan->search = FindFirstFileW(wide(search), &scan->data);
   DWORD error = scan->search == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-  mem_free(search);
+  sys_heap_free(search);
   if (scan->search != INVALID_HANDLE_VALUE) {
     scan->delivered = 0;
     return true;
@@ -63,13 +67,13 @@ bool sys_dir_entry_is_directory(const DirectoryScan* scan) {
   return (scan->data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-void sys_dir_entry_name(const DirectoryScan* scan, int32_t offset) {
+int32_t sys_dir_entry_name(const DirectoryScan* scan, char16_t* dst) {
+  static_assert(MAX_PATH <= SYS_NAME_UNITS, "an entry's name fits the caller's buffer");
   const wchar_t* name = scan->data.cFileName;
   int32_t length = 0;
   while (length < MAX_PATH && name[length]) ++length;
-  char16_t* dst = temp_reserve(length, offset);
   memcpy(dst, name, static_cast<size_t>(length) * 2);
-  dst[length] = 0;
+  return length;
 }
 
 void sys_dir_close(DirectoryScan* scan) {
@@ -77,14 +81,13 @@ void sys_dir_close(DirectoryScan* scan) {
   scan->search = nullptr;
 }
 
-void sys_current_directory(int32_t offset) {
-  char16_t* buffer = temp_reserve(CWD_UNITS, offset);
-  DWORD length = GetCurrentDirectoryW(CWD_UNITS, wide(buffer));
+int32_t sys_current_directory(char16_t* dst) {
+  static_assert(CWD_UNITS + 1 <= SYS_PATH_UNITS, "the directory fits the caller's buffer");
+  DWORD length = GetCurrentDirectoryW(CWD_UNITS, wide(dst));
   // A directory that does not fit reports the size it needs instead of the path.
-  if (length >= CWD_UNITS) length = 0;
-  if (length && buffer[length - 1] != u'\\') buffer[length++] = u'\\';
-  temp_trim(static_cast<int32_t>(CWD_UNITS - length));
-  buffer[length] = 0;
+  if (length >= CWD_UNITS) return 0;
+  if (length && dst[length - 1] != u'\\') dst[length++] = u'\\';
+  return static_cast<int32_t>(length);
 }
 
 bool sys_delete_file(const char16_t* name) { return name && DeleteFileW(wide(name)) != 0; }

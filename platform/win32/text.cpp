@@ -4,7 +4,6 @@
 
 #include "platform/sys.h"
 #include "platform/win32/win32.h"
-#include "runtime/strings/strings.h"
 
 namespace {
 

@@ -7,10 +7,6 @@
 #endif
 #include <windows.h>
 
-// The strings library names the code pages itself; the system's macros would rewrite its names.
-#undef CP_ACP
-#undef CP_UTF8
-
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the W functions take 16-bit units");
 
 inline const wchar_t* wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }

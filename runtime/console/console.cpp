@@ -2,12 +2,13 @@
 #include "runtime/console/console.h"
 
 #include "platform/sys.h"
+#include "runtime/base/formats.h"
 
 namespace {
-constinit int32_t output_format = 2;  // text format for output that is not a console: UTF-8
+constinit int32_t output_format = TEXT_UTF8;  // for output that is not a console
 }
 
-void console_init() { sys_console_init(); }
+void console_init(ConsoleCloseHandler on_close) { sys_console_init(on_close); }
 
 int32_t console_open(int32_t format) {
   output_format = format;

@@ -4,9 +4,14 @@
 
 #include <cstdint>
 
+// What a window close asks of the program before the system ends it: on a thread of the
+// system's, while the main thread may be in the middle of its work.
+using ConsoleCloseHandler = void (*)();
+
 // POSIX: fixes stdin, stdout and stderr to byte orientation and saves the terminal attributes
-// of stdin. Windows: nothing. Called by runtime_init.
-void console_init();
+// of stdin. Windows: keeps the handler, which the console control handler of console_open calls
+// when the console window is closed. Called by runtime_init.
+void console_init(ConsoleCloseHandler on_close = nullptr);
 // Opens the console for output; returns 1. POSIX: turns off echo and line input on the
 // terminal until console_end (an interrupt, quit, hang-up or termination signal restores the
 // terminal too); output is always UTF-8. Windows: takes the standard output handle and

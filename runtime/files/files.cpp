@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/memory.h"
+#include "runtime/memory/memory.h"
 #include "platform/sys.h"
 #include "runtime/base/utf8.h"
 #include "runtime/strings/strings.h"
@@ -60,7 +60,8 @@ void close_for_table(intptr_t number) {
   if (file_table.get(number) && !close_stream(number)) close_all_ok = 0;
 }
 
-intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32_t kind) {
+intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32_t kind,
+                     int32_t permissions) {
   int32_t format = file_format(flags, TEXT_UTF8);
   FileStream* s = file_table.alloc(number);
   if (!s) return 0;
@@ -68,7 +69,7 @@ intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32
   int32_t share = (flags & FILE_OPEN_SHARE_ALL)    ? SYS_SHARE_ALL
                   : (flags & FILE_OPEN_SHARE_READ) ? SYS_SHARE_READ
                                                    : SYS_SHARE_NONE;
-  intptr_t file = sys_file_open(name, kind, share);
+  intptr_t file = sys_file_open(name, kind, share, permissions);
   if (!file) {
     file_table.free(id);
     return 0;
@@ -214,15 +215,15 @@ void file_end() { file_close(-1); }
 FileStream* file_stream(intptr_t number) { return file_table.get(number); }
 
 intptr_t file_open_read(intptr_t number, const char16_t* name, int32_t flags) {
-  return open_stream(number, name, flags, SYS_OPEN_READ);
+  return open_stream(number, name, flags, SYS_OPEN_READ, 0);
 }
 
-intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags) {
-  return open_stream(number, name, flags, SYS_OPEN_UPDATE);
+intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags, int32_t permissions) {
+  return open_stream(number, name, flags, SYS_OPEN_UPDATE, permissions);
 }
 
-intptr_t file_create(intptr_t number, const char16_t* name, int32_t flags) {
-  return open_stream(number, name, flags, SYS_OPEN_CREATE);
+intptr_t file_create(intptr_t number, const char16_t* name, int32_t flags, int32_t permissions) {
+  return open_stream(number, name, flags, SYS_OPEN_CREATE, permissions);
 }
 
 int32_t file_close(intptr_t number) {
@@ -257,6 +258,27 @@ int32_t file_truncate(intptr_t number) {
   ok = ok && sys_file_truncate(s->file);
   if (!ok) s->error = 1;
   return ok ? 1 : 0;
+}
+
+int32_t file_sync(intptr_t number) {
+  FileStream* s = file_table.get(number);
+  if (!s) return 0;
+  int32_t pending = s->mode == STREAM_WRITE ? s->size - s->count : 0;
+  bool ok = stream_flush(s) == pending && sys_file_sync(s->file);
+  if (!ok) s->error = 1;
+  return ok ? 1 : 0;
+}
+
+FileIdentity file_identity(intptr_t number) {
+  FileStream* s = file_table.get(number);
+  FileIdentity identity = {0, 0};
+  if (s) sys_file_identity(s->file, &identity);  // left unknown when the system cannot tell
+  return identity;
+}
+
+int32_t file_permissions(intptr_t number) {
+  FileStream* s = file_table.get(number);
+  return s ? sys_file_permissions(s->file) : -1;
 }
 
 // --- Probing and writing -----------------------------------------------------------------------

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/base/formats.h"
+#include "runtime/base/identity.h"
 #include "runtime/files/objtab.h"
 
 // --- Formats and flags -----------------------------------------------------------------------
@@ -21,9 +23,7 @@
 // Text formats: the low five bits of a flags word. 0 means the default: an open gives the file
 // TEXT_UTF8; a read or a write uses the file's own format. Every code other than 0, 2 and 25
 // is taken as TEXT_ASCII.
-constexpr int32_t TEXT_UTF8 = 2;    // UTF-8; bytes outside well-formed sequences kept as they are
-constexpr int32_t TEXT_ASCII = 24;  // one byte a character: POSIX ISO 8859-1, Windows the ANSI page
-constexpr int32_t TEXT_UTF16 = 25;  // UTF-16 code units, low byte first, as held in a String16
+// The codes TEXT_UTF8, TEXT_ASCII and TEXT_UTF16 come from runtime/base/formats.h.
 constexpr int32_t FILE_FORMAT_MASK = 0x1F;
 
 // Read flags of file_read_text: line ends are ordinary characters.
@@ -54,13 +54,26 @@ void file_end();
 // stays free); otherwise the native file for a fixed number, the dynamic handle for OBJ_AUTO.
 // A buffer that cannot be allocated leaves the file unbuffered; the open still succeeds.
 intptr_t file_open_read(intptr_t number, const char16_t* name, int32_t flags = 0);
+// The permission bits of a file that file_open or file_create makes, before the umask: read and
+// write for everyone. POSIX mode bits; Windows ignores them.
+constexpr int32_t FILE_PERMISSIONS_DEFAULT = 0666;
+
 // Opens for reading and writing, creating the file when it is missing. The contents are kept:
 // writing overwrites from the start (from the end with FILE_APPEND), and bytes beyond the last
 // one written stay unless file_truncate cuts them. Result as file_open_read.
-intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags = 0);
-// Opens for reading and writing, creating the file or emptying an existing one. Windows: when
-// that is refused, retries to empty it write-only (the file then reads as empty).
-intptr_t file_create(intptr_t number, const char16_t* name, int32_t flags = 0);
+// Only a plain file is opened to write: POSIX a regular file with no other name, never reached
+// through a symbolic link; Windows a disk file. A name that holds anything else (a link, a FIFO,
+// a device, a file with more names) is never opened. POSIX: while the folder lets that name be
+// deleted, so that a file could take its place, the open succeeds with a file that reads as empty
+// and refuses every write (file_error); otherwise, and always on Windows, it fails. A file that
+// the open makes gets `permissions` less the umask.
+intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags = 0,
+                   int32_t permissions = FILE_PERMISSIONS_DEFAULT);
+// Opens for reading and writing, creating the file or emptying an existing one, under the rules
+// of file_open. Windows: when that is refused, retries to empty it write-only (the file then
+// reads as empty).
+intptr_t file_create(intptr_t number, const char16_t* name, int32_t flags = 0,
+                     int32_t permissions = FILE_PERMISSIONS_DEFAULT);
 
 // Writes out the buffer, closes the file and frees the number. Returns 1 when the file was open
 // and every byte written to it reached the file and every read of it succeeded (nothing that
@@ -80,6 +93,17 @@ int32_t file_error(intptr_t number);
 // written so far). Returns 1 on success; 0 on failure (also recorded by file_error), for a
 // read-only file, and when no file is open.
 int32_t file_truncate(intptr_t number);
+
+// Writes out the buffer and has the system move everything written to the storage device, so
+// that it outlasts a crash of the machine. Returns 1 on success; 0 on failure (also recorded
+// by file_error) and when no file is open.
+int32_t file_sync(intptr_t number);
+
+// Which file is open under the number: {0, 0} when none is or the system cannot tell.
+FileIdentity file_identity(intptr_t number);
+// The open file's POSIX permission bits (0777 at most); -1 when no file is open or the system
+// cannot tell. Windows: 0666.
+int32_t file_permissions(intptr_t number);
 
 // --- Reading -------------------------------------------------------------------------------------
 

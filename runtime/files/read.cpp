@@ -4,9 +4,9 @@
 #include <bit>
 #include <cstring>
 
-#include "app/memory.h"
 #include "runtime/base/utf8.h"
 #include "runtime/files/files.h"
+#include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 
 namespace {
@@ -272,7 +272,7 @@ void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offse
     }
   }
   if (!data) {
-    temp_reserve(0, offset)[0] = 0;
+    temp_empty(offset);
     return;
   }
   if (format == TEXT_UTF8) {

@@ -38,13 +38,18 @@ int32_t dir_entry_type(intptr_t number) {
   return sys_dir_entry_is_directory(scan) ? DIR_ENTRY_DIRECTORY : DIR_ENTRY_FILE;
 }
 
+// A name from the system goes straight into room reserved on the stack, and what it did not
+// take is given back.
 void dir_entry_name(intptr_t number, int32_t offset) {
   const DirectoryScan* scan = scans.get(number);
-  if (scan) {
-    sys_dir_entry_name(scan, offset);
-  } else {
-    temp_reserve(0, offset)[0] = 0;
+  if (!scan) {
+    temp_empty(offset);
+    return;
   }
+  char16_t* dst = temp_reserve(SYS_NAME_UNITS, offset);
+  int32_t length = sys_dir_entry_name(scan, dst);
+  dst[length] = 0;
+  temp_trim(SYS_NAME_UNITS - length);
 }
 
 void dir_finish(intptr_t number) {
@@ -56,6 +61,17 @@ void dir_finish(intptr_t number) {
 
 void dir_end() { scans.free_all(); }
 
-void fs_current_directory(int32_t offset) { sys_current_directory(offset); }
+void fs_current_directory(int32_t offset) {
+  char16_t* dst = temp_reserve(SYS_PATH_UNITS, offset);
+  int32_t length = sys_current_directory(dst);
+  dst[length] = 0;
+  temp_trim(SYS_PATH_UNITS - length);
+}
 
 int32_t fs_delete_file(const char16_t* name) { return sys_delete_file(name) ? 1 : 0; }
+
+int32_t fs_delete_file_if(const char16_t* name, FileIdentity identity) {
+  FileIdentity now;
+  if (!sys_name_identity(name, &now) || !same_file(now, identity)) return 0;
+  return fs_delete_file(name);
+}

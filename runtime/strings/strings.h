@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+#include "runtime/base/formats.h"
+
 // --- TempStringStack -----------------------------------------------------------------------
 
 struct TempStringStack {
@@ -44,6 +46,11 @@ inline const char16_t* temp_at(int32_t offset) {
 char16_t* temp_reserve(int32_t n, int32_t offset);
 // Gives back n units at the top (top -= 2n), for producers that reserved more than they used.
 void temp_trim(int32_t n);
+// The empty result at the offset: a terminator there, with top on it.
+void temp_empty(int32_t offset);
+// Drops everything from the offset up (top = offset) and hands the room of an oversized stack
+// back to the heap, so that a huge value does not keep its memory after it is gone.
+void temp_release(int32_t offset);
 // 0 when p lies outside [buffer, buffer + top]; otherwise (p - buffer) + 1.
 int32_t temp_locate(const void* p);
 // The pointer for a temp_locate result, computed with the current buffer.
@@ -119,8 +126,8 @@ void str_file_part(const char16_t* path, int32_t mode, int32_t offset);
 
 // Code pages: the 8-bit page (POSIX: ISO 8859-1; Windows: the ANSI code page) and UTF-8. Any
 // other code page converts nothing.
-constexpr uint32_t CP_ACP = 0;
-constexpr uint32_t CP_UTF8 = 65001;
+constexpr uint32_t CP_ACP = CODEPAGE_ANSI;
+constexpr uint32_t CP_UTF8 = CODEPAGE_UTF8;
 
 // UTF-8 keeps any byte string: decoding accepts only well-formed sequences (shortest form, no
 // surrogates, at most U+10FFFF), and each other byte b becomes the unit 0xDC00 + b. Encoding

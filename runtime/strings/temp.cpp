@@ -62,6 +62,10 @@ char16_t* temp_reserve(int32_t n, int32_t offset) {
   return reinterpret_cast<char16_t*>(temp_stack.buffer + offset);
 }
 
+void temp_empty(int32_t offset) { temp_reserve(0, offset)[0] = 0; }
+
+void temp_release(int32_t offset) { temp_reserve(0, offset); }
+
 void temp_trim(int32_t n) { temp_stack.top -= 2 * n; }
 
 int32_t temp_locate(const void* p) {

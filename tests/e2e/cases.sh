@@ -84,6 +84,15 @@ expect_file u.php $'\xef\xbb\xbf<p>Gr\xc3\xbc\xc3\x9fe \xe2\x86\x92 n\xc3\xa4chs
 expect_output "${opening[@]}" "$sep" "Created : u.php" $'\xef\xbb\xbf<p>Gr\xc3\xbc\xc3\x9fe \xe2\x86\x92 n\xc3\xa4chste.php \xf0\x9f\x98\x80</p>' "${closing[@]}"
 pass
 
+begin "long lines of 3-byte and 4-byte characters pass whole to the target and the console"
+euros=$(printf '%400s' '' | sed 's/ /\xe2\x82\xac/g')
+smileys=$(printf '%300s' '' | sed 's/ /\xf0\x9f\x98\x80/g')
+printf 'x%s\n<a href="a.html">%s\n%s\nb.html %s\n' "$euros" "$euros" "$smileys" "$smileys" >"$case_dir/wide.html"
+run
+expect_file wide.php "x$euros" "<a href=\"a.php\">$euros" "$smileys" "b.php $smileys"
+expect_output "${opening[@]}" "$sep" "Created : wide.php" "<a href=\"a.php\">$euros" "b.php $smileys" "${closing[@]}"
+pass
+
 begin "a line far longer than the buffers is copied whole"
 head -c 300000 /dev/zero | tr '\0' 'x' >"$case_dir/long.body"
 { cat "$case_dir/long.body"; printf 'a.html'; cat "$case_dir/long.body"; printf '\n'; } >"$case_dir/l.html"
@@ -158,6 +167,7 @@ if [ "$platform" = posix ]; then
   chmod 555 "$case_dir"
   run_as_nobody
   expect_file a.php new
+  [ "$(stat -c %a "$case_dir/a.php")" = 666 ] || fail "a.php lost its mode"
   pass
 
   begin "a page that fails to read is reported and kept"
@@ -167,13 +177,138 @@ if [ "$platform" = posix ]; then
   expect_exists bad.html
   pass
 
-  begin "a full disk is reported and loses nothing"
-  head -c 200000 /dev/zero | tr '\0' 'y' | fold -w 100 >"$case_dir/big.html"
-  cp "$case_dir/big.html" "$case_dir.orig"
-  (cd "$case_dir" && trap '' XFSZ && ulimit -f 64 && "${runner[@]}" "$program" $([ "$edition" = v0.2 ] && echo /r) \
-    </dev/null >"$case_dir.out" 2>&1) || fail "exit status $?"
-  grep -q -x "Write failed : big.php" "$case_dir.out" || fail "no write failure reported"
-  expect_bytes big.html "$case_dir.orig"
+  # The shell's file size limit with its default action, which would end the process: the
+  # target that crosses it is reported and its page kept, and the run goes on.
+  modes=(copy)
+  [ "$edition" = v0.2 ] && modes+=(rename)
+  for mode in "${modes[@]}"; do
+    begin "a file size limit is a failed write that loses nothing ($mode mode)"
+    head -c 300000 /dev/zero | tr '\0' 'y' | fold -w 100 >"$case_dir/big.html"
+    printf 'small.html\n' >"$case_dir/small.html"
+    cp "$case_dir/big.html" "$case_dir.orig"
+    switch=() start=("${opening[@]}")
+    [ $mode = rename ] && switch=(/r) start=("${renaming[@]}")
+    (cd "$case_dir" && ulimit -f 64 && "${runner[@]}" "$program" "${switch[@]}" </dev/null \
+      >"$case_dir.out" 2>"$case_dir.err") || fail "exit status $?"
+    big=("$sep" "Created : big.php" "Write failed : big.php")
+    small=("$sep" "Created : small.php" "small.php")
+    if ! cmp -s <(lines "${start[@]}" "${big[@]}" "${small[@]}" "${closing[@]}") "$case_dir.out"; then
+      expect_output "${start[@]}" "${small[@]}" "${big[@]}" "${closing[@]}"
+    fi
+    expect_bytes big.html "$case_dir.orig"
+    expect_file small.php small.php
+    if [ $mode = rename ]; then expect_absent small.html; else expect_exists small.html; fi
+    pass
+  done
+
+  begin "a console whose reader has gone loses its lines, not the pages"
+  for i in $(seq 1 50); do
+    for j in $(seq 1 40); do printf '<a href="p%d.html">%d</a>\n' "$j" "$j"; done >"$case_dir/p$i.html"
+  done
+  (cd "$case_dir" && "${runner[@]}" "$program" </dev/null 2>"$case_dir.err" | head -c 100 >/dev/null
+   exit "${PIPESTATUS[0]}") || fail "exit status $?"
+  for i in $(seq 1 50); do
+    sed 's/\.html/.php/' "$case_dir/p$i.html" | cmp -s - "$case_dir/p$i.php" ||
+      { fail "p$i.php incomplete"; break; }
+  done
+  pass
+fi
+
+# --- what the run changes: the page it converts and that page's own target --------------------
+
+if [ "$platform" = posix ]; then
+  start=("${opening[@]}") switch=()
+  [ "$edition" = v0.2 ] && start=("${renaming[@]}") switch=(/r)
+
+  for kind in "dangling link" "link to a file"; do
+    begin "a $kind in the target's place is replaced, never followed"
+    mkdir "$case_dir.elsewhere"
+    printf 'precious\n' >"$case_dir.elsewhere/file"
+    printf 'x.html\n' >"$case_dir/a.html"
+    if [ "$kind" = "dangling link" ]; then
+      ln -s "$case_dir.elsewhere/made-by-the-run" "$case_dir/a.php"
+    else
+      ln -s "$case_dir.elsewhere/file" "$case_dir/a.php"
+    fi
+    run "${switch[@]}"
+    expect_output "${start[@]}" "$sep" "Created : a.php" "x.php" "${closing[@]}"
+    [ ! -L "$case_dir/a.php" ] || fail "a.php is still a link"
+    expect_file a.php x.php
+    [ "$(ls "$case_dir.elsewhere")" = file ] && [ "$(cat "$case_dir.elsewhere/file")" = precious ] ||
+      fail "the run changed a file outside its folder"
+    pass
+  done
+
+  # In a folder that does not let the target go, whatever stands in its place other than a
+  # plain file of its own is left as it is, and so is what it leads to.
+  for kind in "link to a file" "second name of a file" "second name of the page" "FIFO" \
+              "target that the page links to"; do
+    begin "a $kind in the target's place that cannot be deleted cancels the run"
+    printf 'precious\n' >"$case_dir.outside"
+    chmod 666 "$case_dir.outside"
+    head -c 70000 /dev/zero | tr '\0' 'p' | fold -w 100 | sed 's/^/p.html /' >"$case_dir/p.html"
+    chmod 666 "$case_dir/p.html"
+    announced=()
+    case $kind in
+      "link to a file") ln -s "$case_dir.outside" "$case_dir/p.php" ;;
+      "second name of a file") ln "$case_dir.outside" "$case_dir/p.php" ;;
+      "second name of the page") ln "$case_dir/p.html" "$case_dir/p.php" ;;
+      FIFO) mkfifo -m 666 "$case_dir/p.php" ;;
+      "target that the page links to")
+        mv "$case_dir/p.html" "$case_dir/p.php"
+        ln -s p.php "$case_dir/p.html"
+        announced=("Created : p.php") ;;
+    esac
+    cat "$case_dir/p.html" >"$case_dir.page-text"
+    chmod 555 "$case_dir"
+    run_as_nobody "${switch[@]}"
+    expect_output "${start[@]}" "$sep" "${announced[@]}" "$cancelled"
+    cmp -s "$case_dir/p.html" "$case_dir.page-text" || fail "the page changed"
+    [ "$(cat "$case_dir.outside")" = precious ] || fail "a file outside the folder changed"
+    pass
+  done
+
+  begin "a target never grants more access than its page"
+  for mode in 600 640 444 666; do printf 'x\n' >"$case_dir/p$mode.html"; chmod $mode "$case_dir/p$mode.html"; done
+  (umask 022 && run)
+  for pair in 600:600 640:640 444:644 666:644; do
+    got=$(stat -c %a "$case_dir/p${pair%:*}.php" 2>/dev/null)
+    [ "$got" = "${pair#*:}" ] || fail "a page of mode ${pair%:*} gave a target of mode $got"
+  done
+  pass
+
+  if [ -n "$fault_library" ] && [ ${#runner[@]} -eq 0 ]; then
+    begin "a folder renamed during the run loses no page"
+    for p in a b c; do printf '%s.html\n' $p >"$case_dir/$p.html"; done
+    with_faults PAGEHOP_RENAME="$case_dir:$case_dir.moved" PAGEHOP_RENAME_AT=ftruncate64:1 --
+    for p in a b c; do
+      cmp -s <(lines $p.php) "$case_dir.moved/$p.php" || fail "$p.php missing or incomplete"
+    done
+    mv "$case_dir.moved" "$case_dir"
+    pass
+  fi
+fi
+
+if [ "$platform" = posix ] && [ "$edition" = v0.2 ] && [ -n "$fault_library" ] &&
+   [ ${#runner[@]} -eq 0 ]; then
+  begin "rename mode keeps a page that was replaced while it was converted"
+  printf 'old.html\n' >"$case_dir/p.html"
+  printf 'the latest edit\n' >"$case_dir/.p.saved"
+  with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=ftruncate64:1 -- /r
+  expect_file p.php old.php
+  [ "$(cat "$case_dir/p.html" 2>/dev/null)" = "the latest edit" ] || fail "the latest edit is lost"
+  pass
+
+  begin "rename mode deletes a page only after its target is synced, and keeps it when that fails"
+  for p in a b c; do printf '%s.html\n' $p >"$case_dir/$p.html"; done
+  with_faults PAGEHOP_TRACE="$case_dir.trace" -- /r
+  awk '/^unlink .*\.html$/ && previous != "fsync" { bad = 1 } { previous = $0 }
+       END { exit bad }' "$case_dir.trace" || fail "a page was deleted before its target was synced"
+  [ "$(grep -c '^fsync$' "$case_dir.trace")" = 3 ] || fail "not every target was synced"
+  printf 'x.html\n' >"$case_dir/x.html"
+  with_faults PAGEHOP_FAULT=fsync:1 -- /r
+  expect_output "${renaming[@]}" "$sep" "Created : x.php" "x.php" "Write failed : x.php" "${closing[@]}"
+  expect_exists x.html
   pass
 fi
 

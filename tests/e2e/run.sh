@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # End-to-end runs of a built pagehop in scratch folders: console lines and target bytes.
-# usage: tests/e2e/run.sh --program PATH --edition v0.1|v0.2 --platform posix|win32 [-- RUNNER...]
+# usage: tests/e2e/run.sh --program PATH --edition v0.1|v0.2 --platform posix|win32
+#                         [--fault-library PATH] [-- RUNNER...]
 # Every run of the program goes through the RUNNER when one is given: the wine wrapper for the
 # Windows program (its output then goes through a pipe, so it arrives as UTF-8 with CR LF line
-# ends), or valgrind for the Linux program.
+# ends), or valgrind for the Linux program. The cases that need the fault-injection library
+# (tests/fault) run when it is given and no runner is.
 set -u
-program= edition= platform= runner=()
+program= edition= platform= runner=() fault_library=
 while [ $# -gt 0 ]; do
   case $1 in
     --program) program=$(realpath "$2"); shift 2 ;;
     --edition) edition=$2; shift 2 ;;
     --platform) platform=$2; shift 2 ;;
+    --fault-library) fault_library=$(realpath "$2"); shift 2 ;;
     --) shift; runner=("$@"); break ;;
     *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -52,15 +55,29 @@ pass() {  # ends a case
   fi
 }
 
+# A run that does not end within the limit has hung.
+limit=(timeout -k 5 120)
+
 run() {  # run [ARGS...]: runs the program in the case's folder; output in $case_dir.out
-  (cd "$case_dir" && "${runner[@]}" "$program" "$@" </dev/null >"$case_dir.out" 2>"$case_dir.err")
+  (cd "$case_dir" && "${limit[@]}" "${runner[@]}" "$program" "$@" </dev/null >"$case_dir.out" \
+    2>"$case_dir.err")
   local status=$?
   [ $status -eq 0 ] || fail "exit status $status"
 }
 
 run_as_nobody() {  # as run, without root's privileges, so permissions count
   (cd "$case_dir" && setpriv --reuid=nobody --regid=nogroup --clear-groups -- \
-    "${runner[@]}" "$program" "$@" </dev/null >"$case_dir.out" 2>"$case_dir.err")
+    "${limit[@]}" "${runner[@]}" "$program" "$@" </dev/null >"$case_dir.out" 2>"$case_dir.err")
+  local status=$?
+  [ $status -eq 0 ] || fail "exit status $status"
+}
+
+with_faults() {  # with_faults [VAR=VALUE...] -- [ARGS...]: run with the fault library preloaded
+  local settings=("LD_PRELOAD=$fault_library")
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do settings+=("$1"); shift; done
+  shift
+  (cd "$case_dir" && env "${settings[@]}" "${limit[@]}" "$program" "$@" </dev/null \
+    >"$case_dir.out" 2>"$case_dir.err")
   local status=$?
   [ $status -eq 0 ] || fail "exit status $status"
 }
@@ -73,7 +90,7 @@ lines() {  # lines LINE...: the bytes of console or target lines with this build
 expect_output() {  # expect_output LINE...: the whole console output
   if ! cmp -s <(lines "$@") "$case_dir.out"; then
     fail "console output differs"
-    diff <(lines "$@" | cat -A) <(cat -A "$case_dir.out") | sed 's/^/    /' | head -20
+    diff <(lines "$@" | cat -A) <(cat -A "$case_dir.out") | cut -c1-160 | sed "s/^/    /" | head -20
   fi
 }
 
@@ -82,7 +99,7 @@ expect_file() {  # expect_file NAME LINE...: a target's bytes
   if [ ! -f "$case_dir/$name" ]; then fail "$name missing"; return; fi
   if ! cmp -s <(lines "$@") "$case_dir/$name"; then
     fail "$name differs"
-    diff <(lines "$@" | cat -A) <(cat -A "$case_dir/$name") | sed 's/^/    /' | head -20
+    diff <(lines "$@" | cat -A) <(cat -A "$case_dir/$name") | cut -c1-160 | sed "s/^/    /" | head -20
   fi
 }
 

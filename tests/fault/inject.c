@@ -6,6 +6,10 @@
  *   PAGEHOP_FAULT=name:N      fail the Nth call of `name` (1-based)
  *   PAGEHOP_FAULT_STICKY=1    and every later call of it too (a full disk, a dead device)
  *   PAGEHOP_FAULT_COUNTS=path at exit, write "name count" for every function to the file
+ *   PAGEHOP_TRACE=path        append "fsync" or "unlink <path>" to the file at each such call
+ *   PAGEHOP_RENAME=from:to    rename `from` to `to` just before the call named by
+ *   PAGEHOP_RENAME_AT=name:N  (1-based), which then goes on as usual: a page replaced by an
+ *                             editor, or the folder renamed, while the run is at that point
  *
  * A failing call does what the system does when it fails: it returns the error value with
  * errno set, and a stream's error indicator is set as libc would set it. fclose closes the
@@ -27,14 +31,16 @@
 
 enum {
   F_FOPEN64, F_FREAD, F_FWRITE, F_FFLUSH, F_FCLOSE, F_FSEEKO64, F_FTELLO64, F_FTRUNCATE64,
-  F_SETVBUF, F_OPEN, F_FDOPEN, F_FSTAT, F_FCNTL, F_OPENDIR, F_READDIR64, F_LSTAT64, F_GETCWD,
-  F_UNLINK, F_MALLOC, F_CALLOC, F_REALLOC, F_COUNT
+  F_SETVBUF, F_FSYNC, F_OPEN, F_FDOPEN, F_FSTAT, F_FCNTL, F_LSTAT, F_STAT, F_FACCESSAT,
+  F_OPENDIR, F_READDIR64, F_FSTATAT64, F_GETCWD, F_UNLINK, F_MALLOC, F_CALLOC, F_REALLOC,
+  F_COUNT
 };
 
 static const char* const NAMES[F_COUNT] = {
-    "fopen64", "fread",   "fwrite",  "fflush", "fclose",    "fseeko64", "ftello64",
-    "ftruncate64", "setvbuf", "open", "fdopen", "fstat",     "fcntl",    "opendir",
-    "readdir64", "lstat64", "getcwd",  "unlink", "malloc",    "calloc",   "realloc"};
+    "fopen64", "fread",     "fwrite",    "fflush",    "fclose", "fseeko64", "ftello64",
+    "ftruncate64", "setvbuf", "fsync",   "open",      "fdopen", "fstat",    "fcntl",
+    "lstat",   "stat",      "faccessat", "opendir",   "readdir64", "fstatat64", "getcwd",
+    "unlink",  "malloc",    "calloc",    "realloc"};
 
 extern void* __libc_malloc(size_t);
 extern void* __libc_calloc(size_t, size_t);
@@ -46,14 +52,38 @@ static int target = -1;    /* the function that fails */
 static unsigned long nth;  /* its call that fails first */
 static int sticky;         /* later calls fail too */
 static const char* counts_path;
+static int trace = -1;                 /* PAGEHOP_TRACE, open for appending */
+static int rename_call = -1;           /* PAGEHOP_RENAME_AT: the call before which ... */
+static unsigned long rename_nth;       /* ... its Nth ... */
+static char rename_from[4096], rename_to[4096];  /* ... PAGEHOP_RENAME is carried out */
 
 static int console(FILE* stream) { return stream == stdout || stream == stderr; }
 
-/* Counts the call and tells whether it is to fail. */
+/* Counts the call, carries out a rename due before it, and tells whether it is to fail. */
 static int fails(int f) {
   if (!armed) return 0;
   unsigned long n = ++calls[f];
+  if (f == rename_call && n == rename_nth) rename(rename_from, rename_to);
   return f == target && (n == nth || (sticky && n > nth));
+}
+
+static void trace_line(const char* what, const char* path) {
+  if (trace < 0) return;
+  char line[4200];
+  int length = snprintf(line, sizeof line, "%s%s%s\n", what, path ? " " : "", path ? path : "");
+  if (length > 0) write(trace, line, (size_t)length < sizeof line ? (size_t)length : sizeof line);
+}
+
+/* The function named before the colon of `setting` and the number after it. */
+static int call_of(const char* setting, unsigned long* n) {
+  const char* colon = setting ? strchr(setting, ':') : NULL;
+  if (!colon) return -1;
+  *n = strtoul(colon + 1, NULL, 10);
+  for (int f = 0; f < F_COUNT; ++f) {
+    size_t length = (size_t)(colon - setting);
+    if (strlen(NAMES[f]) == length && strncmp(NAMES[f], setting, length) == 0) return f;
+  }
+  return -1;
 }
 
 /* The C library's own functions, looked up before counting starts, so that no lookup runs
@@ -67,17 +97,19 @@ static void* lookup(int f) {
 
 __attribute__((constructor)) static void start(void) {
   for (int f = 0; f < F_MALLOC; ++f) lookup(f);
-  const char* setting = getenv("PAGEHOP_FAULT");
-  if (setting) {
-    const char* colon = strchr(setting, ':');
-    for (int f = 0; colon && f < F_COUNT; ++f) {
-      size_t length = (size_t)(colon - setting);
-      if (strlen(NAMES[f]) == length && strncmp(NAMES[f], setting, length) == 0) target = f;
-    }
-    if (colon) nth = strtoul(colon + 1, NULL, 10);
-  }
+  target = call_of(getenv("PAGEHOP_FAULT"), &nth);
   sticky = getenv("PAGEHOP_FAULT_STICKY") != NULL;
   counts_path = getenv("PAGEHOP_FAULT_COUNTS");
+  const char* trace_path = getenv("PAGEHOP_TRACE");
+  if (trace_path) trace = REAL(int (*)(const char*, int, ...), F_OPEN)(
+                      trace_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const char* names = getenv("PAGEHOP_RENAME");
+  const char* colon = names ? strchr(names, ':') : NULL;
+  if (colon && (size_t)(colon - names) < sizeof rename_from && strlen(colon + 1) < sizeof rename_to) {
+    memcpy(rename_from, names, (size_t)(colon - names));
+    strcpy(rename_to, colon + 1);
+    rename_call = call_of(getenv("PAGEHOP_RENAME_AT"), &rename_nth);
+  }
   armed = 1;
 }
 
@@ -149,6 +181,12 @@ int ftruncate64(int fd, off64_t length) {
   return REAL(int (*)(int, off64_t), F_FTRUNCATE64)(fd, length);
 }
 
+int fsync(int fd) {
+  trace_line("fsync", NULL);
+  if (fails(F_FSYNC)) return errno = EIO, -1;
+  return REAL(int (*)(int), F_FSYNC)(fd);
+}
+
 int setvbuf(FILE* stream, char* buffer, int mode, size_t size) {
   if (fails(F_SETVBUF)) return errno = ENOMEM, -1;
   return REAL(int (*)(FILE*, char*, int, size_t), F_SETVBUF)(stream, buffer, mode, size);
@@ -178,6 +216,21 @@ int fstat(int fd, struct stat* status) {
   return REAL(int (*)(int, struct stat*), F_FSTAT)(fd, status);
 }
 
+int lstat(const char* path, struct stat* status) {
+  if (fails(F_LSTAT)) return errno = EIO, -1;
+  return REAL(int (*)(const char*, struct stat*), F_LSTAT)(path, status);
+}
+
+int stat(const char* path, struct stat* status) {
+  if (fails(F_STAT)) return errno = EIO, -1;
+  return REAL(int (*)(const char*, struct stat*), F_STAT)(path, status);
+}
+
+int faccessat(int dir, const char* path, int mode, int flags) {
+  if (fails(F_FACCESSAT)) return errno = EIO, -1;
+  return REAL(int (*)(int, const char*, int, int), F_FACCESSAT)(dir, path, mode, flags);
+}
+
 int fcntl(int fd, int command, ...) {
   va_list ap;
   va_start(ap, command);
@@ -199,9 +252,9 @@ struct dirent64* readdir64(DIR* stream) {
   return REAL(struct dirent64 * (*)(DIR*), F_READDIR64)(stream);
 }
 
-int lstat64(const char* path, struct stat64* status) {
-  if (fails(F_LSTAT64)) return errno = EIO, -1;
-  return REAL(int (*)(const char*, struct stat64*), F_LSTAT64)(path, status);
+int fstatat64(int dir, const char* path, struct stat64* status, int flags) {
+  if (fails(F_FSTATAT64)) return errno = EIO, -1;
+  return REAL(int (*)(int, const char*, struct stat64*, int), F_FSTATAT64)(dir, path, status, flags);
 }
 
 char* getcwd(char* buffer, size_t size) {
@@ -210,6 +263,7 @@ char* getcwd(char* buffer, size_t size) {
 }
 
 int unlink(const char* path) {
+  trace_line("unlink", path);
   if (fails(F_UNLINK)) return errno = EIO, -1;
   return REAL(int (*)(const char*), F_UNLINK)(path);
 }

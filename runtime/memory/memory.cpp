@@ -1,5 +1,5 @@
-// The frame's memory layer over the runtime heap of the platform.
-#include "app/memory.h"
+// The memory layer over the runtime heap of the platform.
+#include "runtime/memory/memory.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,4 +1,4 @@
-// The frame's memory layer: zero-filled blocks for the runtime libraries' records and buffers.
+// The runtime's memory layer: zero-filled blocks for the libraries' records and buffers.
 #pragma once
 
 #include <cstddef>

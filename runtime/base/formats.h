@@ -1,0 +1,12 @@
+// The codes both sides of the program share for how text is stored: the text formats of files
+// and of console output that is not a console, and the code pages of the conversions.
+#pragma once
+
+#include <cstdint>
+
+constexpr int32_t TEXT_UTF8 = 2;    // UTF-8; bytes outside well-formed sequences kept as they are
+constexpr int32_t TEXT_ASCII = 24;  // one byte a character: POSIX ISO 8859-1, Windows the ANSI page
+constexpr int32_t TEXT_UTF16 = 25;  // UTF-16 code units, low byte first, as held in a String16
+
+constexpr uint32_t CODEPAGE_ANSI = 0;      // the 8-bit page of TEXT_ASCII
+constexpr uint32_t CODEPAGE_UTF8 = 65001;  // UTF-8
