@@ -1,6 +1,7 @@
-# The benchmark's chart: median wall time of each contender on each data set, log scale.
+# The benchmark's chart: median wall time of each contender on each data set of both mixes of
+# text (plain, then rich), log scale.
 # usage: gnuplot -e "csv='results.csv'; png='results.png'" chart.gp
-set terminal pngcairo size 900,420 font "sans,10"
+set terminal pngcairo size 1100,460 font "sans,10"
 set output png
 set datafile separator ","
 set title "pagehop and the tools a user would pick instead (median wall time, lower is better)"
@@ -13,7 +14,8 @@ set ylabel "seconds (log scale)"
 set yrange [*:*]
 set grid ytics
 set key top left
-set xtics ("site: 2,000 pages × 50 KB" 0, "one page of 256 MB" 1, "one line of 64 MB" 2)
+set xtics ("site, plain" 0, "256 MB page, plain" 1, "64 MB line, plain" 2, \
+           "site, rich" 3, "256 MB page, rich" 4, "64 MB line, rich" 5)
 # One column per contender: rows of the CSV picked by data set and contender.
 times_of(c) = sprintf("< awk -F, -v c=%s 'NR>1 && $2==c && $1!=\"reference\" {print $4}' %s", c, csv)
 plot times_of("pagehop") using 1 title "pagehop" lc rgb "#1f77b4", \
