@@ -101,15 +101,10 @@ void rewrite_line() {
     str_replace(run.line, kSearched, run.target_ext, 0, found, mark);
     int32_t new_length = (temp_stack.top - mark) / 2;
     // A huge line is held twice, not three times: once its rewritten copy is on the stack the
-    // line itself goes, its buffer taking the copy in place of a fresh one, and once the copy
-    // is stored the stack gives its room back before the echo and the write encode the line.
+    // line itself goes, and once that copy is stored the stack gives its room back before the
+    // echo and the write encode the line.
     bool huge = temp_stack.top - mark > kHugeLine;
-    if (huge) {
-      char16_t* spare = run.new_line;
-      run.new_line = run.line;
-      run.line = spare;
-      str_assign(run.line, nullptr);
-    }
+    if (huge) str_assign(run.line, nullptr);
     str_assign_temp(run.new_line, mark);
     if (huge) temp_release(mark);
     print(run.new_line);

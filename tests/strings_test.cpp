@@ -111,6 +111,16 @@ TEST_F(Stack, AssignTempTakesTheLengthFromTopAndRestoresTheMark) {
   EXPECT_EQ(var[0], u'x');
   EXPECT_EQ(var[2], u'y');
   EXPECT_EQ(var[3], 0);
+
+  // A huge value alone on the stack, taken with the stack's own block: the stack goes on afresh.
+  temp_restore(0);
+  const std::u16string huge(700000, u'h');
+  str_concat(huge.c_str());
+  str_assign_temp(var, 0);
+  EXPECT_EQ(std::u16string(var), huge);
+  EXPECT_EQ(temp_stack.top, 0);
+  str_concat(u"after");
+  EXPECT_EQ(at(0), u"after");
   str_assign(var, nullptr);
 }
 

@@ -106,6 +106,19 @@ void str_assign(char16_t*& var, const char16_t* text) {
 
 void str_assign_temp(char16_t*& var, int32_t mark) {
   int32_t bytes = temp_stack.top - mark;
+  if (mark == 0 && bytes > kShrinkLimit) {
+    // A huge value alone on the stack: the variable takes the stack's block, trimmed to the
+    // value, and the stack starts afresh. No copy of the value, and no fresh memory for one.
+    char* fresh = static_cast<char*>(sys_string_alloc(kInitialCapacity + kSpare));
+    if (!fresh) sys_exit(1);
+    auto* taken = reinterpret_cast<char16_t*>(temp_stack.buffer);
+    taken[bytes / 2] = 0;
+    void* trimmed = sys_string_realloc(taken, static_cast<size_t>(bytes) + kSpare);
+    sys_string_free(var);
+    var = trimmed ? static_cast<char16_t*>(trimmed) : taken;
+    temp_stack = {fresh, 0, kInitialCapacity};
+    return;
+  }
   var = static_cast<char16_t*>(sys_string_realloc(var, value_buffer_size(bytes)));
   if (!var) sys_exit(1);
   str_copy_n(var, temp_at(mark), bytes / 2);
