@@ -14,7 +14,7 @@
 namespace {
 
 constexpr int32_t UNLIMITED = 0x7FFFFFFF;
-constexpr int32_t BLOCK = 16;  // bytes in a vector; 8 units
+constexpr int32_t BLOCK = 16;  // a block: 16 bytes to decode, 16 units (two vectors) to encode
 
 inline __m128i load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
 inline void store(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
