@@ -90,11 +90,10 @@ bool open_run() {
   return true;
 }
 
-// Writes `line` to the target, with every ".html" rewritten; a rewritten line is echoed. The
-// line is measured once: the search and the write take its length, and the replacement starts
-// where the search found the first occurrence.
-void rewrite_line() {
-  int32_t length = str_len(run.line);
+// Writes `line`, of `length` units, to the target, with every ".html" rewritten; a rewritten
+// line is echoed. The search and the write take the length, and the replacement starts where
+// the search found the first occurrence.
+void rewrite_line(int32_t length) {
   int32_t found = str_find_n(run.line, length, kSearched);
   if (found) {
     int32_t mark = temp_mark();
@@ -183,8 +182,9 @@ Page convert_page() {
     runtime_checkpoint();
     int32_t mark = temp_mark();
     file_read_line(kSource, mark);
+    int32_t length = (temp_stack.top - mark) / 2;  // the reader leaves top on the terminator
     str_assign_temp(run.line, mark);
-    rewrite_line();
+    rewrite_line(length);
   }
   // A source that failed to read to its end leaves its target short.
   bool source_read = file_error(kSource) == 0;

@@ -54,17 +54,19 @@ TEST_F(Console, AnUnpairedHighSurrogateStillEndsTheLine) {
 TEST_F(Console, ALongLineComesOutWholeWithItsPairsIntact) {
   // Pairs and bytes that were not UTF-8 at every position, so one straddles each place where a
   // long line may be cut into pieces.
-  std::u16string text;
-  Bytes want;
-  for (int i = 0; i < 300; ++i) {
-    text += i % 7 == 0 ? u"\xD83D\xDE00" : i % 5 == 0 ? u"\xDCE9" : u"\u00E9x";
-    want += i % 7 == 0 ? "\xF0\x9F\x98\x80" : i % 5 == 0 ? "\xE9" : "\xC3\xA9x";
+  for (size_t lead : {0, 1, 63, 1023, 2047}) {
+    std::u16string text(lead, u'x');
+    Bytes want(lead, 'x');
+    for (int i = 0; i < 300; ++i) {
+      text += i % 7 == 0 ? u"\xD83D\xDE00" : i % 5 == 0 ? u"\xDCE9" : u"\u00E9x";
+      want += i % 7 == 0 ? "\xF0\x9F\x98\x80" : i % 5 == 0 ? "\xE9" : "\xC3\xA9x";
+    }
+    Bytes out = captured_stdout([&] {
+      console_open(2);
+      console_write_line(text.c_str());
+    });
+    EXPECT_EQ(out, want + line_end()) << "after " << lead << " units";
   }
-  Bytes out = captured_stdout([&] {
-    console_open(2);
-    console_write_line(text.c_str());
-  });
-  EXPECT_EQ(out, want + line_end());
 }
 
 TEST_F(Console, RedirectedOutputFollowsTheFormatOnWindowsOnly) {

@@ -23,9 +23,10 @@ constexpr int RESTORING_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTR
                                      SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM,
                                      SIGPROF, SIGIO,   SIGPWR,    SIGSYS};
 
-// A console line goes out in pieces of this many units, each encoded on the stack.
-constexpr int32_t PIECE_UNITS = 64;
-constexpr int32_t PIECE_BYTES = 3 * PIECE_UNITS;  // 3 bytes a unit at most (4 for a pair of 2)
+// A console line goes out in pieces of this many units, each encoded on the stack; an ordinary
+// line is one piece, written with its line end in one call.
+constexpr int32_t PIECE_UNITS = 1024;
+constexpr int32_t PIECE_BYTES = 3 * PIECE_UNITS + 1;  // 3 bytes a unit at most, and the LF
 
 // Runs with the signal blocked and its action already back to the default (SA_RESETHAND): the
 // raised signal is delivered as the handler returns and ends the process the usual way.
@@ -90,12 +91,12 @@ void sys_console_write_line(const char16_t* text, int32_t) {
   for (const char16_t* p = text ? text : u"";;) {
     int32_t take = 0;
     while (take < PIECE_UNITS && p[take]) ++take;
-    if (take == 0) break;
-    Utf8Progress done = utf8_encode(p, take, bytes, PIECE_BYTES);
-    fwrite(bytes, 1, static_cast<size_t>(done.written), stdout);
-    if (done.read == 0) break;
+    Utf8Progress done = utf8_encode(p, take, bytes, PIECE_BYTES - 1);
     p += done.read;
+    bool last = done.read == 0 || !*p;  // the end, or a high surrogate without its pair
+    if (last) bytes[done.written++] = '\n';
+    fwrite(bytes, 1, static_cast<size_t>(done.written), stdout);
+    if (last) break;
   }
-  putchar('\n');
   fflush(stdout);
 }
