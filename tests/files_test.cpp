@@ -2,6 +2,7 @@
 // formats, mixed reading and writing, and what the tool relies on to copy a page byte for byte
 // and to tell a complete target from an incomplete one.
 #include "runtime/files/files.h"
+#include "runtime/files/stream.h"
 
 #include <filesystem>
 #include <fstream>

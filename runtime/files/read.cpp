@@ -6,6 +6,7 @@
 
 #include "runtime/base/utf8.h"
 #include "runtime/files/files.h"
+#include "runtime/files/stream.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 
@@ -55,9 +56,9 @@ inline int32_t plain_bytes(uint64_t w) {
 // the bytes taken, which are also the bytes stored.
 template <bool Utf8>
 int32_t take_buffered(FileStream* s, uint8_t* out, int32_t room, bool lines) {
-  if (s->mode != STREAM_READ || s->count <= 0) return 0;
-  const uint8_t* in = s->buffer + (s->fill - s->count);
-  int32_t available = s->count;
+  const uint8_t* in = nullptr;
+  int32_t available = stream_ahead(s, in);
+  if (available <= 0) return 0;
   int32_t k = 0;
   while (k < available && k < room) {
     // Plain ASCII eight bytes at a time. The whole word is stored though only its plain bytes
@@ -88,7 +89,7 @@ int32_t take_buffered(FileStream* s, uint8_t* out, int32_t room, bool lines) {
     for (int32_t i = 0; i < n; ++i) out[k + i] = in[k + i];
     k += n;
   }
-  s->count -= k;
+  stream_consume(s, k);
   return k;
 }
 
@@ -136,9 +137,10 @@ struct Utf16Reader {
   static constexpr int32_t MARGIN = 4;
   static constexpr int32_t ZERO = 2;
   static int32_t read(FileStream* s, uint8_t* out, int32_t& value) {
-    if (s->count >= 2 && s->mode == STREAM_READ) {
-      memcpy(out, s->buffer + (s->fill - s->count), 2);
-      s->count -= 2;
+    const uint8_t* in = nullptr;
+    if (stream_ahead(s, in) >= 2) {
+      memcpy(out, in, 2);
+      stream_consume(s, 2);
     } else if (stream_read(s, out, 2) < 2) {
       return 0;  // an odd last byte is dropped
     }
@@ -215,10 +217,10 @@ void read_utf8_line(FileStream* s, int32_t offset) {
   int32_t units = 0;     // units stored at offset
   int32_t reserved = 0;  // units of room at offset
   int32_t taken = 0;     // bytes of the line consumed
-  bool more = s->mode != STREAM_READ || s->count == 0 ? stream_refill(s) > 0 : true;
+  const uint8_t* in = nullptr;
+  bool more = stream_ahead(s, in) == 0 ? stream_refill(s) > 0 : true;
   for (;;) {
-    const uint8_t* in = s->buffer + (s->fill - s->count);
-    int32_t n = s->count;
+    int32_t n = stream_ahead(s, in);
     bool cut = WORK_LIMIT - taken < n;
     if (cut) n = WORK_LIMIT - taken;
     if (reserved - units < n) {
@@ -231,9 +233,9 @@ void read_utf8_line(FileStream* s, int32_t offset) {
     Utf8Progress done = utf8_decode_line(in, n, dst, more || cut);
     units += done.written;
     taken += done.read;
-    s->count -= done.read;
+    stream_consume(s, done.read);
     if (done.read < n && (in[done.read] == 0 || in[done.read] == '\n' || in[done.read] == '\r')) {
-      --s->count;
+      stream_consume(s, 1);
       if (in[done.read] == '\r') AsciiReader::after_cr(s);
       break;
     }
@@ -257,9 +259,10 @@ void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offse
   int32_t length = 0;
   int32_t format = 0;
   if (s) {
-    format = file_format(flags, s->format);
+    format = file_format(flags, stream_format(s));
     bool lines = !(flags & FILE_READ_RAW);
-    if (format == TEXT_UTF8 && lines && limit < 0 && s->size >= 4) {  // a whole sequence fits
+    if (format == TEXT_UTF8 && lines && limit < 0 &&
+        stream_buffer_size(s) >= 4) {  // a whole sequence fits
       read_utf8_line(s, offset);
       return;
     }

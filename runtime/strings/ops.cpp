@@ -10,19 +10,13 @@ namespace {
 
 constexpr int32_t NO_LIMIT = -1;
 
-// Moves n units (the regions may overlap) and terminates them.
-void move_units(char16_t* dst, const char16_t* src, int32_t n) {
-  if (n > 0) memmove(dst, src, static_cast<size_t>(n) * 2);
-  dst[n] = 0;
-}
-
 // Leaves the n units at `from` on the stack at the offset and returns their place; `from` may
 // lie on the stack itself, at the offset or above it.
 char16_t* produce_part(const char16_t* from, int32_t n, int32_t offset) {
   int32_t located = temp_locate(from);
   char16_t* dst = temp_reserve(n, offset);
   if (located) from = temp_resolve(located);
-  move_units(dst, from, n);
+  str_copy_n(dst, from, n);
   return dst;
 }
 
@@ -177,7 +171,7 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
     out += r;
     i = at + m;
   }
-  move_units(out, text + i, n - i);
+  str_copy_n(out, text + i, n - i);
   temp_restore(offset + 2 * static_cast<int32_t>(out - dst + (n - i)));
   str_free(own_text);
   str_free(own_search);

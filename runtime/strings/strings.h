@@ -67,7 +67,7 @@ void str_concat(const char16_t* text);
 void str_assign(char16_t*& var, const char16_t* text);
 // Stores the bytes from mark up to top as the variable's value and restores top to mark.
 void str_assign_temp(char16_t*& var, int32_t mark);
-// Copies n units (n >= 0) from src to dst and writes a 0 unit at dst[n].
+// Copies n units (n >= 0) from src to dst, which may overlap, and writes a 0 unit at dst[n].
 void str_copy_n(char16_t* dst, const char16_t* src, int32_t n);
 // A heap copy of a text (not null), or null when memory is refused. Free it with str_free.
 char16_t* str_dup(const char16_t* text);

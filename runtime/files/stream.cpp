@@ -1,0 +1,142 @@
+// The stream layer: one buffer per open file that serves reading and writing in turn, over the
+// platform's native file.
+#include "runtime/files/stream.h"
+
+#include <cstring>
+
+#include "platform/sys.h"
+
+namespace {
+
+// Writes straight to the file and records a refused or shortened write.
+int32_t write_through(FileStream* s, const void* src, int32_t n) {
+  int32_t written = sys_file_write(s->file, src, n);
+  if (written != n) s->error = 1;
+  return written;
+}
+
+// Reads straight from the file; a read error counts as the end (stream_read_failed).
+int32_t read_through(FileStream* s, void* dst, int32_t n) {
+  int32_t got = s->ended ? 0 : sys_file_read(s->file, dst, n);
+  if (got >= 0) return got;
+  stream_read_failed(s);
+  return 0;
+}
+
+// Leaves write mode: the pending output goes out, and a libc stream must be flushed before it
+// may be read from.
+void enter_read_mode(FileStream* s) {
+  stream_flush(s);
+  if (!sys_file_flush(s->file)) s->error = 1;
+  s->mode = STREAM_READ;
+  s->count = 0;
+  s->fill = 0;
+}
+
+}  // namespace
+
+int32_t stream_read(FileStream* s, void* dst, int32_t n) {
+  if (s->mode == STREAM_WRITE) enter_read_mode(s);
+  if (n <= 0) return 0;
+  auto* out = static_cast<uint8_t*>(dst);
+  if (!s->buffer) return read_through(s, out, n);
+
+  if (n <= s->count) {
+    memcpy(out, s->buffer + (s->fill - s->count), static_cast<size_t>(n));
+    s->count -= n;
+    return n;
+  }
+  int32_t done = s->count;
+  memcpy(out, s->buffer + (s->fill - s->count), static_cast<size_t>(done));
+  s->count = 0;
+  int32_t wanted = n - done;
+  if (wanted < s->size) {
+    int32_t got = read_through(s, s->buffer, s->size);
+    s->fill = got;
+    int32_t take = got < wanted ? got : wanted;
+    memcpy(out + done, s->buffer, static_cast<size_t>(take));
+    s->count = got - take;
+    return done + take;
+  }
+  s->fill = 0;
+  return done + read_through(s, out + done, wanted);
+}
+
+int32_t stream_refill(FileStream* s) {
+  if (s->mode == STREAM_WRITE) enter_read_mode(s);
+  int32_t keep = s->count;
+  if (keep > 0) memmove(s->buffer, s->buffer + (s->fill - keep), static_cast<size_t>(keep));
+  s->fill = keep;
+  int32_t got = read_through(s, s->buffer + keep, s->size - keep);
+  if (got > 0) {
+    s->fill += got;
+    s->count += got;
+  }
+  return got;
+}
+
+int32_t stream_write(FileStream* s, const void* src, int32_t n) {
+  if (n <= 0) return 0;
+  if (s->read_only) {
+    s->error = 1;
+    return 0;
+  }
+  if (s->mode == STREAM_READ) {
+    // The file is ahead of the caller by the read-ahead not yet consumed; the bytes written
+    // belong right after what was consumed, so give the read-ahead back. The seek also serves
+    // as the positioning that a libc stream needs between reading and writing.
+    if (!sys_file_seek(s->file, -static_cast<int64_t>(s->count), SYS_SEEK_CURRENT)) s->error = 1;
+    s->mode = STREAM_WRITE;
+    s->count = s->size;
+    s->fill = 0;
+  }
+  if (!s->buffer) {
+    int32_t written = write_through(s, src, n);
+    if (!sys_file_flush(s->file)) s->error = 1;
+    return written;
+  }
+  if (n < s->count) {
+    memcpy(s->buffer + (s->size - s->count), src, static_cast<size_t>(n));
+    s->count -= n;
+    return n;
+  }
+  stream_flush(s);
+  if (n < s->size) {
+    memcpy(s->buffer, src, static_cast<size_t>(n));
+    s->count -= n;
+    return n;
+  }
+  return write_through(s, src, n);
+}
+
+int32_t stream_flush(FileStream* s) {
+  if (s->mode != STREAM_WRITE || !s->buffer) return 0;
+  int32_t pending = s->size - s->count;
+  s->count = s->size;
+  return pending > 0 ? write_through(s, s->buffer, pending) : 0;
+}
+
+void stream_unread(FileStream* s, int32_t n) {
+  if (s->buffer && s->fill - s->count >= n) {
+    s->count += n;
+    return;
+  }
+  // Some of those bytes came before the last refill (or the stream has no buffer): move the
+  // file back over them and over the read-ahead, which is dropped.
+  bool moved = sys_file_seek(s->file, -static_cast<int64_t>(s->count + n), SYS_SEEK_CURRENT);
+  s->count = 0;
+  s->fill = 0;
+  if (!moved) stream_read_failed(s);  // the bytes given back are lost to the reader
+}
+
+void stream_read_failed(FileStream* s) {
+  // The bytes after a failed read would not follow the ones delivered so far.
+  s->error = 1;
+  s->ended = 1;
+  if (s->mode == STREAM_READ) s->count = 0;
+}
+
+int32_t stream_getc_slow(FileStream* s) {
+  uint8_t byte;
+  return stream_read(s, &byte, 1) == 1 ? byte : -1;
+}
