@@ -15,11 +15,9 @@ const char16_t SYS_LINE_END[] = u"\n";
 
 namespace {
 
-// Reads and writes stay blocking once the open is done.
-bool make_blocking(int fd) {
-  int flags = fcntl(fd, F_GETFL);
-  return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
-}
+// Reads and writes stay blocking once the open is done. Of the flags that F_SETFL sets, the
+// opens here ask for O_NONBLOCK alone, so clearing them all clears just that one.
+bool make_blocking(int fd) { return fcntl(fd, F_SETFL, 0) == 0; }
 
 FILE* stream_on(int fd, const char* mode) {
   FILE* stream = fdopen(fd, mode);
