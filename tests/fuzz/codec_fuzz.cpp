@@ -130,16 +130,24 @@ std::unique_ptr<T[]> exact(int32_t room) {
   return std::unique_ptr<T[]>(new T[static_cast<size_t>(std::max(room, 1))]);
 }
 
+// A fast conversion and its reference, each into a destination of exactly `room` elements, must
+// agree on how far they got and on what they wrote.
+template <typename In, typename Out>
+void agree(Utf8Progress (*fast)(const In*, int32_t, Out*, int32_t),
+           Utf8Progress (*slow)(const In*, int32_t, Out*, int32_t), const In* src, int32_t count,
+           int32_t room) {
+  auto fast_out = exact<Out>(room), slow_out = exact<Out>(room);
+  Utf8Progress a = fast(src, count, fast_out.get(), room);
+  Utf8Progress b = slow(src, count, slow_out.get(), room);
+  FUZZ_CHECK(same(a, b) && std::equal(fast_out.get(), fast_out.get() + a.written, slow_out.get()));
+  FUZZ_CHECK(same(fast(src, count, nullptr, 0), slow(src, count, nullptr, 0)));
+}
+
 void decoders_agree(const uint8_t* bytes, int32_t n, int32_t pick) {
   for (int32_t count : block_cuts(n)) {
     for (int32_t room : {count, 1 + pick % (count + 1)}) {
-      auto fast = exact<char16_t>(room), slow = exact<char16_t>(room);
-      Utf8Progress a = utf8_decode(bytes, count, fast.get(), room);
-      Utf8Progress b = utf8_decode_scalar(bytes, count, slow.get(), room);
-      FUZZ_CHECK(same(a, b) && std::equal(fast.get(), fast.get() + a.written, slow.get()));
+      agree(utf8_decode, utf8_decode_scalar, bytes, count, room);
     }
-    FUZZ_CHECK(
-        same(utf8_decode(bytes, count, nullptr, 0), utf8_decode_scalar(bytes, count, nullptr, 0)));
     for (bool more : {false, true}) {
       auto fast = exact<char16_t>(count), slow = exact<char16_t>(count);
       Utf8Progress a = utf8_decode_line(bytes, count, fast.get(), more);
@@ -152,13 +160,8 @@ void decoders_agree(const uint8_t* bytes, int32_t n, int32_t pick) {
 void encoders_agree(const char16_t* units, int32_t n, int32_t pick) {
   for (int32_t count : block_cuts(n)) {
     for (int32_t room : {3 * count, 1 + pick % (3 * count + 1)}) {
-      auto fast = exact<uint8_t>(room), slow = exact<uint8_t>(room);
-      Utf8Progress a = utf8_encode(units, count, fast.get(), room);
-      Utf8Progress b = utf8_encode_scalar(units, count, slow.get(), room);
-      FUZZ_CHECK(same(a, b) && std::equal(fast.get(), fast.get() + a.written, slow.get()));
+      agree(utf8_encode, utf8_encode_scalar, units, count, room);
     }
-    FUZZ_CHECK(
-        same(utf8_encode(units, count, nullptr, 0), utf8_encode_scalar(units, count, nullptr, 0)));
   }
 }
 
