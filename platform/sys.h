@@ -175,9 +175,9 @@ void sys_console_init(SysCloseHandler on_close);
 void sys_console_open();
 // POSIX: re-applies the saved terminal attributes, opened or not. Windows: nothing.
 void sys_console_end();
-// Writes the text (null is empty) and the line end, and flushes; a high surrogate without its
-// pair ends the text. POSIX: UTF-8 and LF. Windows: nothing before sys_console_open; UTF-16 to
+// Writes `length` units of the text (null is empty; zero units are characters like any other)
+// and the line end, and flushes; a high surrogate without its pair ends the text. POSIX: UTF-8 and LF. Windows: nothing before sys_console_open; UTF-16 to
 // a console, otherwise bytes chosen by the format (TEXT_UTF8, TEXT_ASCII the ANSI code page,
 // any other UTF-16LE), each with CR LF. The text goes out in pieces encoded on the stack, with
 // no allocation: the lines reach the console also when memory has run out.
-void sys_console_write_line(const char16_t* text, int32_t format);
+void sys_console_write_line(const char16_t* text, int32_t length, int32_t format);

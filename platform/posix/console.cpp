@@ -86,14 +86,16 @@ void sys_console_end() {
 // console also when memory has run out, and it may be the report of a page that failed then.
 // A piece ends before a pair that it would cut; the encoding stops before a high surrogate
 // without its pair, which ends the text.
-void sys_console_write_line(const char16_t* text, int32_t) {
+void sys_console_write_line(const char16_t* text, int32_t length, int32_t) {
   uint8_t bytes[PIECE_BYTES];
-  for (const char16_t* p = text ? text : u"";;) {
-    int32_t take = 0;
-    while (take < PIECE_UNITS && p[take]) ++take;
+  const char16_t* p = text;
+  int32_t left = text ? length : 0;
+  for (;;) {
+    int32_t take = left < PIECE_UNITS ? left : PIECE_UNITS;
     Utf8Progress done = utf8_encode(p, take, bytes, PIECE_BYTES - 1);
     p += done.read;
-    bool last = done.read == 0 || !*p;  // the end, or a high surrogate without its pair
+    left -= done.read;
+    bool last = done.read == 0 || left == 0;  // the end, or a high surrogate without its pair
     if (last) bytes[done.written++] = '\n';
     fwrite(bytes, 1, static_cast<size_t>(done.written), stdout);
     if (last) break;

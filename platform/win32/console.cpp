@@ -31,21 +31,21 @@ void write_bytes(const void* bytes, int32_t size) {
 // The text in UTF-8 or the ANSI code page, piece by piece. A piece ends before a pair that it
 // would cut; the UTF-8 encoding stops before a high surrogate without its pair, which ends the
 // text.
-void write_encoded(const char16_t* text, int32_t format) {
+void write_encoded(const char16_t* text, int32_t length, int32_t format) {
   char bytes[PIECE_BYTES];
-  for (const char16_t* p = text;;) {
-    int32_t take = 0;
-    while (take < PIECE_UNITS && p[take]) ++take;
-    if (take == 0) break;
+  for (const char16_t* p = text; length > 0;) {
+    int32_t take = length < PIECE_UNITS ? length : PIECE_UNITS;
     if (format == TEXT_UTF8) {
       Utf8Progress done = utf8_encode(p, take, reinterpret_cast<uint8_t*>(bytes), PIECE_BYTES);
       write_bytes(bytes, done.written);
       if (done.read == 0) break;
       p += done.read;
+      length -= done.read;
     } else {
-      if (take > 1 && p[take] && utf16_is_high_surrogate(p[take - 1])) --take;
+      if (take > 1 && take < length && utf16_is_high_surrogate(p[take - 1])) --take;
       write_bytes(bytes, sys_ansi_encode(p, take, bytes, PIECE_BYTES));
       p += take;
+      length -= take;
     }
   }
 }
@@ -63,17 +63,16 @@ void sys_console_open() {
 
 void sys_console_end() {}
 
-void sys_console_write_line(const char16_t* text, int32_t format) {
+void sys_console_write_line(const char16_t* text, int32_t length, int32_t format) {
   if (!output) return;
-  if (!text) text = u"";
-  int32_t n = 0;
-  while (text[n]) ++n;
+  if (!text) text = u"", length = 0;
+  int32_t n = length;
   DWORD written;
   if (WriteConsoleW(output, wide(text), static_cast<DWORD>(n), &written, nullptr)) {
     WriteConsoleW(output, L"\r\n", 2, &written, nullptr);
   } else if (format == TEXT_UTF8 || format == TEXT_ASCII) {
     // Not a console: a file or a pipe takes bytes in the chosen format.
-    write_encoded(text, format);
+    write_encoded(text, n, format);
     write_bytes("\r\n", 2);
   } else {
     write_bytes(text, n * 2);

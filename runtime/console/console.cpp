@@ -16,7 +16,15 @@ int32_t console_open(int32_t format) {
   return 1;
 }
 
-void console_write_line(const char16_t* text) { sys_console_write_line(text, output_format); }
+void console_write_line(const char16_t* text) {
+  int32_t length = 0;
+  while (text && text[length]) ++length;
+  console_write_line_n(text, length);
+}
+
+void console_write_line_n(const char16_t* text, int32_t length) {
+  sys_console_write_line(text, length, output_format);
+}
 
 void console_close() {}
 

@@ -21,6 +21,9 @@ int32_t console_open(int32_t format);
 // Writes the text (null is empty) and one line end. Windows: nothing before console_open.
 // Bytes that were not UTF-8 when decoded go out as they came in. Write errors are ignored.
 void console_write_line(const char16_t* text);
+// console_write_line for the first `length` units of a text, for a line that may hold zero
+// units (a zero byte of a page): each goes out as any other character.
+void console_write_line_n(const char16_t* text, int32_t length);
 // Ends the run's use of the console; writes nothing and changes no setting.
 void console_close();
 // POSIX: restores the saved terminal attributes, whether or not the console was opened.
