@@ -37,6 +37,7 @@ struct RunState {
   int32_t rename_mode;    // v0.2: 1 deletes each source once its target is complete
   FileIdentity page;      // the file that the current source is; {0, 0} when unknown
   int32_t permissions;    // of a target the run creates: the page's read and write bits
+  int32_t format;         // the page's text format, which its target gets too
 };
 
 constinit RunState run = {};
@@ -91,13 +92,13 @@ bool open_run() {
 }
 
 // Writes `line`, of `length` units, to the target, with every ".html" rewritten; a rewritten
-// line is echoed. The search and the write take the length, and the replacement starts where
-// the search found the first occurrence.
+// line is echoed. Every step takes the length, as a line may hold zero units, and the
+// replacement starts where the search found the first occurrence.
 void rewrite_line(int32_t length) {
   int32_t found = str_find_n(run.line, length, kSearched);
   if (found) {
     int32_t mark = temp_mark();
-    str_replace(run.line, kSearched, run.target_ext, 0, found, mark);
+    str_replace_n(run.line, length, kSearched, run.target_ext, found, mark);
     int32_t new_length = (temp_stack.top - mark) / 2;
     // A huge line is held twice, not three times: once its rewritten copy is on the stack the
     // line itself goes, and once that copy is stored the stack gives its room back before the
@@ -106,7 +107,7 @@ void rewrite_line(int32_t length) {
     if (huge) str_assign(run.line, nullptr);
     str_assign_temp(run.new_line, mark);
     if (huge) temp_release(mark);
-    print(run.new_line);
+    console_write_line_n(run.new_line, new_length);
     file_write_line_n(kTarget, run.new_line, new_length);
   } else {
     file_write_line_n(kTarget, run.line, length);
@@ -133,8 +134,10 @@ Page cancel() {
 // target nor, in rename mode, the deletion reaches another; and its permission bits, so that a
 // target never grants more access than its page. Group and others keep the page's read and write
 // bits, the owner always has both so that a later run can replace the target; 0600 when the
-// page's bits cannot be had.
+// page's bits cannot be had. A page that starts with a UTF-16 byte-order mark is UTF-16 text in
+// its byte order, and its target is written in the same.
 void note_source() {
+  run.format = file_detect_format(kSource);
   run.page = file_identity(kSource);
   int32_t page_bits = file_permissions(kSource);
   run.permissions = 0600 | (page_bits >= 0 ? page_bits & 0066 : 0);
@@ -169,11 +172,11 @@ Page convert_page() {
 
   // Probe the target: it must be openable, and an earlier one is deleted before the copy. One
   // that survives its deletion is written over, unless it is the page itself.
-  if (!file_open(kTarget, run.target_name, 0, run.permissions)) return cancel();
+  if (!file_open(kTarget, run.target_name, run.format, run.permissions)) return cancel();
   file_close(kTarget);
   fs_delete_file(run.target_name);
   print(u"Created : ", run.target_name);
-  if (!file_open(kTarget, run.target_name, 0, run.permissions) ||
+  if (!file_open(kTarget, run.target_name, run.format, run.permissions) ||
       same_file(file_identity(kTarget), run.page)) {
     return cancel();
   }
@@ -186,6 +189,9 @@ Page convert_page() {
     str_assign_temp(run.line, mark);
     rewrite_line(length);
   }
+  // A UTF-16 page may end in a byte that makes no unit: it ends the target too.
+  uint8_t odd_byte;
+  if (file_read_bytes(kSource, &odd_byte, 1) == 1) file_write_bytes(kTarget, &odd_byte, 1);
   // A source that failed to read to its end leaves its target short.
   bool source_read = file_error(kSource) == 0;
   file_close(kSource);

@@ -43,8 +43,9 @@ std::string get(const std::string& name) {
 std::u16string read_line(intptr_t number, int32_t flags = 0, int32_t limit = -1) {
   int32_t mark = temp_mark();
   file_read_text(number, flags, limit, mark);
-  EXPECT_EQ(temp_stack.top, mark + 2 * str_len(temp_at(mark)));
-  std::u16string line = at(mark);
+  // A line may hold zero units: its length is where the stack's top ends, on a terminator.
+  std::u16string line(temp_at(mark), static_cast<size_t>(temp_stack.top - mark) / 2);
+  EXPECT_EQ(temp_at(temp_stack.top)[0], 0);
   temp_restore(mark);
   return line;
 }
@@ -69,7 +70,9 @@ Lines lines_of(const std::string& bytes, int32_t flags = 0) {
 // The tool's copy: the lines of "in" written to "out" with file_write_line; the bytes of "out".
 std::string copied(const std::string& bytes, int32_t flags = 0) {
   EXPECT_NE(file_create(1, u"out", flags), 0);
-  for (const std::u16string& line : lines_of(bytes, flags)) file_write_line(1, line.c_str());
+  for (const std::u16string& line : lines_of(bytes, flags)) {
+    file_write_line_n(1, line.data(), static_cast<int32_t>(line.size()));
+  }
   EXPECT_EQ(file_close(1), 1);
   return get("out");
 }
@@ -99,7 +102,7 @@ class FileStreams : public StackTest {
 };
 
 // Buffered and unbuffered: each case's lines, and its copy with the build's line ends.
-TEST_F(FileStreams, LinesEndAtLfCrLfALoneCrOrAZeroAndKeepEveryOtherByte) {
+TEST_F(FileStreams, LinesEndAtLfCrLfOrALoneCrAndKeepEveryOtherByte) {
   const std::string a(4095, 'a');  // the next byte is the last of the first 4096-byte block
   const std::u16string ua(4095, u'a');
   struct Case {
@@ -111,7 +114,11 @@ TEST_F(FileStreams, LinesEndAtLfCrLfALoneCrOrAZeroAndKeepEveryOtherByte) {
       {"a\nb", {u"a", u"b"}, "a|b|"},
       {"a\r\n\r\nb\rc", {u"a", u"", u"b", u"c"}, "a||b|c|"},
       {"a\r", {u"a"}, "a|"},
-      {std::string("ab\0cd\nef", 8), {u"ab", u"cd", u"ef"}, "ab|cd|ef|"},
+      // A zero is a character like any other: inside a line, at its start and end, and where
+      // the buffer is refilled.
+      {std::string("ab\0cd\n\0e\0\n", 10), {std::u16string(u"ab\0cd", 5),
+       std::u16string(u"\0e\0", 3)}, std::string("ab\0cd|\0e\0|", 10)},
+      {a + std::string("\0\0\n", 3), {ua + std::u16string(2, 0)}, a + std::string("\0\0|", 3)},
       {"\xEF\xBB\xBFx\n", {u"\uFEFFx"}, "\xEF\xBB\xBFx|"},
       {a + "\r\nb", {ua, u"b"}, a + "|b|"},
       {a + "\rb", {ua, u"b"}, a + "|b|"},
@@ -151,7 +158,7 @@ TEST_F(FileStreams, EachFormatReadsBackWhatItWroteInItsOwnEncoding) {
   // Lines several times the buffer size, in every format, buffered or not.
   std::u16string mixed;
   while (mixed.size() < 15000) mixed += u"ab\u00E9\u20AC\U0001F600";
-  for (int32_t flags : {TEXT_UTF8, TEXT_UTF16, TEXT_ASCII | FILE_NO_BUFFER}) {
+  for (int32_t flags : {TEXT_UTF8, TEXT_UTF16, TEXT_UTF16BE, TEXT_ASCII | FILE_NO_BUFFER}) {
     SCOPED_TRACE(flags);
     std::u16string line = flags & FILE_NO_BUFFER ? std::u16string(20000, u'\u00E9') : mixed;
     ASSERT_NE(file_create(0, u"long", flags), 0);
@@ -161,11 +168,37 @@ TEST_F(FileStreams, EachFormatReadsBackWhatItWroteInItsOwnEncoding) {
     ASSERT_NE(file_open_read(0, u"long", flags), 0);
     EXPECT_EQ(read_lines(0), (Lines{line, u"end"}));
   }
-  // UTF-16: whole units only; an odd last byte is dropped.
-  EXPECT_EQ(lines_of(std::string("a\0\r\0\n\0\xE9\0b\0\r\0c\0X", 15), TEXT_UTF16),
-            (Lines{u"a", u"\u00E9b", u"c"}));
+  // UTF-16: whole units only, a zero unit a character in a line; an odd last byte is left for
+  // file_read_bytes, buffered or not.
+  for (int32_t flags : {TEXT_UTF16, TEXT_UTF16 | FILE_NO_BUFFER}) {
+    put("in", std::string("a\0\r\0\n\0\xE9\0\0\0b\0\r\0c\0X", 17));
+    ASSERT_NE(file_open_read(0, u"in", flags), 0);
+    EXPECT_EQ(read_lines(0), (Lines{u"a", std::u16string(u"\u00E9\0b", 3), u"c"}));
+    char rest[2] = {};
+    EXPECT_EQ(file_read_bytes(0, rest, 2), 1);
+    EXPECT_EQ(rest[0], 'X');
+    file_close(0);
+  }
   EXPECT_EQ(copied(std::string("\xE9\0\n\0", 4), TEXT_UTF16),
             windows_build() ? std::string("\xE9\0\r\0\n\0", 6) : std::string("\xE9\0\n\0", 4));
+  EXPECT_EQ(copied(std::string("\0\xE9\0\0\0\n", 6), TEXT_UTF16BE),
+            std::string("\0\xE9\0\0", 4) +
+                (windows_build() ? std::string("\0\r\0\n", 4) : std::string("\0\n", 2)));
+  // A UTF-16 byte-order mark names the file's format; the mark stays, read as U+FEFF.
+  const struct {
+    std::string bytes;
+    int32_t format;
+  } marks[] = {{std::string("\xFF\xFEx\0", 4), TEXT_UTF16},
+               {std::string("\xFE\xFF\0x", 4), TEXT_UTF16BE},
+               {"\xEF\xBB\xBFx", TEXT_UTF8},
+               {"\xFF", TEXT_UTF8}};
+  for (const auto& m : marks) {
+    put("in", m.bytes);
+    ASSERT_NE(file_open_read(0, u"in"), 0);
+    EXPECT_EQ(file_detect_format(0), m.format);
+    EXPECT_EQ(read_lines(0), (Lines{m.format == TEXT_UTF8 && m.bytes.size() == 1 ? u"\xDCFF" : u"\uFEFFx"}));
+    file_close(0);
+  }
   // 8-bit: a letter of ISO 8859-1, the same byte in the Windows ANSI page; any other code too.
   EXPECT_EQ(copied("caf\xE9\n", TEXT_ASCII), with_eol("caf\xE9|"));
   EXPECT_EQ(lines_of("caf\xE9\n", 7), (Lines{u"caf\u00E9"}));

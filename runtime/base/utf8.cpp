@@ -6,7 +6,7 @@ namespace {
 
 constexpr int32_t UNLIMITED = 0x7FFFFFFF;
 
-bool line_stop(uint8_t byte) { return byte == 0 || byte == '\n' || byte == '\r'; }
+bool line_stop(uint8_t byte) { return byte == '\n' || byte == '\r'; }
 
 // The character at src[0] (count >= 1 bytes at hand): its code point, or the escape unit of
 // src[0] when no well-formed sequence begins there; `length` gets the bytes it takes.

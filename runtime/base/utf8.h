@@ -86,10 +86,11 @@ Utf8Progress utf8_decode(const uint8_t* src, int32_t count, char16_t* dst, int32
 Utf8Progress utf8_decode_scalar(const uint8_t* src, int32_t count, char16_t* dst, int32_t room);
 
 // Decodes a line's bytes from src[0..count) into dst, which has room for `count` units, up to
-// the first zero, LF or CR byte, which is not read; `read` then stops on it. With `more` set
-// the line goes on after src: a character that begins a well-formed sequence cut off by the
-// end of src is left unread for the caller to complete. Otherwise, and when a line end or zero
-// cuts one off, each of its bytes is escaped.
+// the first LF or CR byte, which is not read; `read` then stops on it. A zero byte is a
+// character of the line like any other, the unit 0. With `more` set the line goes on after src:
+// a character that begins a well-formed sequence cut off by the end of src is left unread for
+// the caller to complete. Otherwise, and when a line end cuts one off, each of its bytes is
+// escaped.
 Utf8Progress utf8_decode_line(const uint8_t* src, int32_t count, char16_t* dst, bool more);
 Utf8Progress utf8_decode_line_scalar(const uint8_t* src, int32_t count, char16_t* dst, bool more);
 

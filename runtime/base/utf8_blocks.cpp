@@ -31,17 +31,16 @@ inline __m128i shift_down(__m128i v, int32_t n) {
 }
 
 // Whether a byte (below 0x80) ends a line's text.
-inline bool line_stop(uint8_t byte) { return byte == 0 || byte == '\n' || byte == '\r'; }
+inline bool line_stop(uint8_t byte) { return byte == '\n' || byte == '\r'; }
 
-// The bytes of a vector that end a run of plain ASCII: those from 0x80 up and, for a line, the
-// zero and both line ends; one bit each.
+// The bytes of a vector that end a run of plain ASCII: those from 0x80 up and, for a line, both
+// line ends; one bit each.
 template <bool Line>
 inline uint32_t decode_ends(__m128i v) {
   uint32_t ends = mask_of(v);
   if (Line) {
-    __m128i stop = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()),
-                                _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
-                                             _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+    __m128i stop = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
     ends |= mask_of(stop);
   }
   return ends;

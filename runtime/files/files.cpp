@@ -153,14 +153,32 @@ int32_t file_eof(intptr_t number) {
   FileStream* s = file_table.get(number);
   if (!s) return 0;
   if (s->ended) return 1;
-  // Read-ahead at hand: the probe below would take a byte of it and give it back.
-  if (s->mode == STREAM_READ && s->count > 0) return 0;
-  // Buffered or not, the probe reads one byte and gives it back, so the answer does not depend
+  // A character takes at least one byte, a UTF-16 unit two.
+  int32_t unit = s->format == TEXT_UTF16 || s->format == TEXT_UTF16BE ? 2 : 1;
+  // Read-ahead at hand: the probe below would take bytes of it and give them back.
+  if (s->mode == STREAM_READ && s->count >= unit) return 0;
+  // Buffered or not, the probe reads and gives back what it read, so the answer does not depend
   // on an earlier read having run into the end.
-  uint8_t byte;
-  if (stream_read(s, &byte, 1) == 0) return 1;
-  stream_unread(s, 1);
-  return 0;
+  uint8_t bytes[2];
+  int32_t got = stream_read(s, bytes, unit);
+  if (got > 0) stream_unread(s, got);
+  return got < unit ? 1 : 0;
+}
+
+int32_t file_detect_format(intptr_t number) {
+  FileStream* s = file_table.get(number);
+  if (!s) return 0;
+  uint8_t mark[2];
+  int32_t got = stream_read(s, mark, 2);
+  if (got > 0) stream_unread(s, got);
+  if (got == 2 && mark[0] == 0xFF && mark[1] == 0xFE) s->format = TEXT_UTF16;
+  if (got == 2 && mark[0] == 0xFE && mark[1] == 0xFF) s->format = TEXT_UTF16BE;
+  return s->format;
+}
+
+int32_t file_read_bytes(intptr_t number, void* dst, int32_t n) {
+  FileStream* s = file_table.get(number);
+  return s ? stream_read(s, dst, n) : 0;
 }
 
 namespace {
@@ -179,6 +197,21 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
   if (length <= 0) return 0;
   format = file_format(format, s->format);
   if (format == TEXT_UTF16) return stream_write(s, text, 2 * length);
+  if (format == TEXT_UTF16BE) {
+    // High byte first: each piece is turned around in a block on the stack.
+    uint8_t piece[4096];
+    constexpr int32_t PIECE_UNITS = sizeof piece / 2;
+    int32_t written = 0;
+    for (int32_t done = 0; done < length; done += PIECE_UNITS) {
+      int32_t take = length - done < PIECE_UNITS ? length - done : PIECE_UNITS;
+      for (int32_t k = 0; k < take; ++k) {
+        piece[2 * k] = static_cast<uint8_t>(text[done + k] >> 8);
+        piece[2 * k + 1] = static_cast<uint8_t>(text[done + k]);
+      }
+      written += stream_write(s, piece, 2 * take);
+    }
+    return written;
+  }
 
   // UTF-8 goes straight into the buffer when even three bytes a unit fit there as stream_write
   // would take them, which nearly every line does. Otherwise it is encoded in pieces of a block
@@ -249,4 +282,9 @@ void file_write_line(intptr_t number, const char16_t* text, int32_t format) {
 void file_write_line_n(intptr_t number, const char16_t* text, int32_t length, int32_t format) {
   FileStream* s = file_table.get(number);
   if (s) write_line(s, text, length, format);
+}
+
+int32_t file_write_bytes(intptr_t number, const void* src, int32_t n) {
+  FileStream* s = file_table.get(number);
+  return s ? stream_write(s, src, n) : 0;
 }

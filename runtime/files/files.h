@@ -20,9 +20,9 @@
 // --- Formats and flags -----------------------------------------------------------------------
 
 // Text formats: the low five bits of a flags word. 0 means the default: an open gives the file
-// TEXT_UTF8; a read or a write uses the file's own format. Every code other than 0, 2 and 25
-// is taken as TEXT_ASCII.
-// The codes TEXT_UTF8, TEXT_ASCII and TEXT_UTF16 come from runtime/base/formats.h.
+// TEXT_UTF8; a read or a write uses the file's own format. Every code other than 0, 2, 25 and
+// 26 is taken as TEXT_ASCII.
+// The codes TEXT_UTF8, TEXT_ASCII, TEXT_UTF16 and TEXT_UTF16BE come from runtime/base/formats.h.
 constexpr int32_t FILE_FORMAT_MASK = 0x1F;
 
 // Read flags of file_read_text: line ends are ordinary characters.
@@ -106,19 +106,31 @@ int32_t file_permissions(intptr_t number);
 
 // --- Reading -------------------------------------------------------------------------------------
 
-// Non-zero when no byte is left to read, and once a read of the file failed (file_error). A
-// file with buffered output is written out first.
+// Non-zero when no character is left to read (in the UTF-16 formats: fewer than two bytes),
+// and once a read of the file failed (file_error). A file with buffered output is written out
+// first.
 int32_t file_eof(intptr_t number);
 
-// Reads text in the format of the read flags (0: the file's) onto the stack at the offset.
-// Line mode (without FILE_READ_RAW): the text up to the next LF, CR LF or lone CR, without it.
-// Raw mode: line ends are kept and the read goes on. Either way a zero character ends the text
-// and is dropped, and so does the end of the file. `limit` counts characters read, line ends
-// included; -1 means none. UTF-8: a byte that does not begin a well-formed sequence is a
-// character of its own, kept as a unit 0xDC00 + byte (written back as that byte).
+// Takes a UTF-16 byte-order mark at the start of an open file as its format: FF FE makes the
+// file TEXT_UTF16, FE FF TEXT_UTF16BE; any other start leaves the format as it is. The mark
+// stays to be read, as the character U+FEFF. Returns the file's format; 0 when no file is open.
+int32_t file_detect_format(intptr_t number);
+
+// Reads text in the format of the read flags (0: the file's) onto the stack at the offset,
+// with top on its terminator. Line mode (without FILE_READ_RAW): the text up to the next LF,
+// CR LF or lone CR, without it; in UTF-8 and UTF-16 a zero is a character like any other and
+// the line may hold zero units, so its length is top - offset. Raw mode, and the 8-bit format:
+// a zero character ends the text and is dropped. Raw mode keeps line ends and reads on. The end
+// of the file ends the text too; a last byte of UTF-16 that makes no whole unit stays unread.
+// `limit` counts characters read, line ends included; -1 means none. UTF-8: a byte that does
+// not begin a well-formed sequence is a character of its own, kept as a unit 0xDC00 + byte
+// (written back as that byte).
 void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offset);
 // The next line: file_read_text with flags 0 and no limit.
 void file_read_line(intptr_t number, int32_t offset);
+// Reads up to n bytes as they are, through the buffer: what a text reader left (a last byte of
+// UTF-16 that makes no unit). Returns the bytes delivered; 0 at the end and with no open file.
+int32_t file_read_bytes(intptr_t number, void* dst, int32_t n);
 
 // --- Writing -------------------------------------------------------------------------------------
 
@@ -128,6 +140,8 @@ int32_t file_write_string(intptr_t number, const char16_t* text, int32_t format 
 // Writes the text and then the build's line terminator (LF on POSIX, CR LF on Windows), both in
 // the format given.
 void file_write_line(intptr_t number, const char16_t* text, int32_t format = 0);
-// file_write_line for the first `length` units of a text (none of them 0), for a caller that
-// knows its length: the text is not measured again.
+// file_write_line for the first `length` units of a text, for a caller that knows its length:
+// the text is not measured again, and zero units inside it are written like any other.
 void file_write_line_n(intptr_t number, const char16_t* text, int32_t length, int32_t format = 0);
+// Writes n bytes as they are; returns the bytes taken (0 with no open file).
+int32_t file_write_bytes(intptr_t number, const void* src, int32_t n);

@@ -1,6 +1,7 @@
 // The file library's text readers: units from the stream's buffer into a working buffer, up to
-// a line end, a zero, the end of the file or the limit; then onto the stack. Runs of units that
-// lie whole in the buffer are taken at once, every other unit one at a time.
+// a line end, the end of the file or the limit (and a zero, where it ends the text); then onto
+// the stack. Runs of units that lie whole in the buffer are taken at once, every other unit one
+// at a time.
 #include <bit>
 #include <cstring>
 
@@ -133,35 +134,61 @@ struct Utf8Reader {
   static void after_cr(FileStream* s) { AsciiReader::after_cr(s); }
 };
 
+// UTF-16 in either byte order; the units are stored low byte first, as a String16 holds them.
+// A last byte that makes no whole unit is left unread, for file_read_bytes.
+template <bool BigEndian>
 struct Utf16Reader {
   static constexpr int32_t MARGIN = 4;
   static constexpr int32_t ZERO = 2;
+  static constexpr int32_t LOW = BigEndian ? 1 : 0;  // where a unit's low byte lies in the file
+  static int32_t unit_at(const uint8_t* in) { return in[LOW] | in[1 - LOW] << 8; }
+  static void store(uint8_t* out, const uint8_t* in) {
+    out[0] = in[LOW];
+    out[1] = in[1 - LOW];
+  }
   static int32_t read(FileStream* s, uint8_t* out, int32_t& value) {
-    const uint8_t* in = nullptr;
-    if (stream_ahead(s, in) >= 2) {
-      memcpy(out, in, 2);
-      stream_consume(s, 2);
-    } else if (stream_read(s, out, 2) < 2) {
-      return 0;  // an odd last byte is dropped
+    uint8_t unit[2];
+    int32_t got = stream_read(s, unit, 2);
+    if (got < 2) {
+      if (got > 0) stream_unread(s, got);
+      return 0;
     }
-    value = out[0] | out[1] << 8;
+    store(out, unit);
+    value = unit_at(unit);
     return 2;
   }
-  static int32_t bulk(FileStream*, uint8_t*, int32_t, bool) { return 0; }
+  // Units straight from the read-ahead, as take_buffered() takes characters: a unit may begin
+  // only below `room` bytes from `out`; a zero and, in line mode, a line end are left to read().
+  static int32_t bulk(FileStream* s, uint8_t* out, int32_t room, bool lines) {
+    const uint8_t* in = nullptr;
+    int32_t available = stream_ahead(s, in);
+    int32_t k = 0;
+    for (; k < room && available - k >= 2; k += 2) {
+      int32_t unit = unit_at(in + k);
+      if (unit == 0 || (lines && (unit == '\r' || unit == '\n'))) break;
+      store(out + k, in + k);
+    }
+    stream_consume(s, k);
+    return k;
+  }
   static void after_cr(FileStream* s) {
     uint8_t unit[2];
-    if (stream_read(s, unit, 2) == 2 && !(unit[0] == '\n' && unit[1] == 0)) stream_unread(s, 2);
+    int32_t got = stream_read(s, unit, 2);
+    if (got == 2 && unit_at(unit) == '\n') return;
+    if (got > 0) stream_unread(s, got);
   }
 };
 
 // Collects the bytes of one text into a working buffer, closed by a zero unit; its length
-// without the zero goes to `length`. The buffer starts as `first`, the caller's WORK_STEP bytes,
+// without the zero goes to `length`. A zero unit read ends the text when `zero_ends` is set;
+// otherwise it is a character like any other. The buffer starts as `first`, the caller's WORK_STEP bytes,
 // so that an ordinary line costs no allocation; a longer text moves to the heap, and the caller
 // frees what is returned unless it is `first`. When the buffer cannot grow, or would grow beyond
 // WORK_LIMIT, the text ends there: the rest of it cannot be read in its place, so the read counts
 // as failed (stream_read_failed).
 template <typename Reader>
-uint8_t* collect(FileStream* s, bool lines, int32_t limit, uint8_t* first, int32_t& length) {
+uint8_t* collect(FileStream* s, bool lines, bool zero_ends, int32_t limit, uint8_t* first,
+                 int32_t& length) {
   int32_t capacity = WORK_STEP;
   uint8_t* data = first;
   int32_t used = 0;
@@ -195,7 +222,7 @@ uint8_t* collect(FileStream* s, bool lines, int32_t limit, uint8_t* first, int32
     }
     int32_t value = 0;
     int32_t n = Reader::read(s, data + used, value);
-    if (n == 0 || value == 0) break;
+    if (n == 0 || (value == 0 && zero_ends)) break;
     if (lines && (value == '\r' || value == '\n')) {
       if (value == '\r') Reader::after_cr(s);
       break;
@@ -234,7 +261,7 @@ void read_utf8_line(FileStream* s, int32_t offset) {
     units += done.written;
     taken += done.read;
     stream_consume(s, done.read);
-    if (done.read < n && (in[done.read] == 0 || in[done.read] == '\n' || in[done.read] == '\r')) {
+    if (done.read < n && (in[done.read] == '\n' || in[done.read] == '\r')) {
       stream_consume(s, 1);
       if (in[done.read] == '\r') AsciiReader::after_cr(s);
       break;
@@ -254,32 +281,36 @@ void read_utf8_line(FileStream* s, int32_t offset) {
 
 void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offset) {
   FileStream* s = file_stream(number);
-  uint8_t first[WORK_STEP];
-  uint8_t* data = nullptr;
-  int32_t length = 0;
-  int32_t format = 0;
-  if (s) {
-    format = file_format(flags, stream_format(s));
-    bool lines = !(flags & FILE_READ_RAW);
-    if (format == TEXT_UTF8 && lines && limit < 0 &&
-        stream_buffer_size(s) >= 4) {  // a whole sequence fits
-      read_utf8_line(s, offset);
-      return;
-    }
-    if (format == TEXT_UTF8) {
-      data = collect<Utf8Reader>(s, lines, limit, first, length);
-    } else if (format == TEXT_UTF16) {
-      data = collect<Utf16Reader>(s, lines, limit, first, length);
-    } else {
-      data = collect<AsciiReader>(s, lines, limit, first, length);
-    }
-  }
-  if (!data) {
+  if (!s) {
     temp_empty(offset);
     return;
   }
+  int32_t format = file_format(flags, stream_format(s));
+  bool lines = !(flags & FILE_READ_RAW);
+  if (format == TEXT_UTF8 && lines && limit < 0 &&
+      stream_buffer_size(s) >= 4) {  // a whole sequence fits
+    read_utf8_line(s, offset);
+    return;
+  }
+  // A line of Unicode text holds a zero like any other character; elsewhere a zero ends the text.
+  bool zero_ends = !lines || format == TEXT_ASCII;
+  uint8_t first[WORK_STEP];
+  uint8_t* data;
+  int32_t length = 0;
   if (format == TEXT_UTF8) {
-    utf8_to_temp(reinterpret_cast<const char*>(data), offset);
+    data = collect<Utf8Reader>(s, lines, zero_ends, limit, first, length);
+  } else if (format == TEXT_UTF16) {
+    data = collect<Utf16Reader<false>>(s, lines, zero_ends, limit, first, length);
+  } else if (format == TEXT_UTF16BE) {
+    data = collect<Utf16Reader<true>>(s, lines, zero_ends, limit, first, length);
+  } else {
+    data = collect<AsciiReader>(s, lines, zero_ends, limit, first, length);
+  }
+  if (format == TEXT_UTF8) {
+    const char* bytes = reinterpret_cast<const char*>(data);
+    int32_t units = text_decode(CP_UTF8, 0, bytes, length, nullptr, 0);
+    char16_t* out = temp_reserve(units, offset);
+    out[text_decode(CP_UTF8, 0, bytes, length, out, units)] = 0;
   } else if (format == TEXT_ASCII) {
     ansi_to_temp(reinterpret_cast<const char*>(data), offset);
   } else {

@@ -19,7 +19,7 @@ struct FileStream {
   int32_t count;      // read mode: read-ahead bytes not yet consumed; write mode: free bytes
   int32_t fill;       // read mode: bytes the last refill put in; the next byte is at fill - count
   int32_t mode;       // STREAM_READ (buffer holds read-ahead) or STREAM_WRITE (pending output)
-  int32_t format;     // TEXT_UTF8, TEXT_UTF16 or TEXT_ASCII
+  int32_t format;     // TEXT_UTF8, TEXT_UTF16, TEXT_UTF16BE or TEXT_ASCII
   int32_t read_only;  // 1: opened by file_open_read, writes are refused
   int32_t error;      // 1 once a write, flush, truncation or close failed or was refused,
                       // and once a read failed
@@ -28,11 +28,11 @@ struct FileStream {
 static_assert(offsetof(FileStream, file) == 0, "the object table sees the native file first");
 
 // The format that a format code (the low five bits of a word) stands for: `fallback` for 0,
-// TEXT_ASCII for every code other than TEXT_UTF8 and TEXT_UTF16.
+// TEXT_ASCII for every code other than TEXT_UTF8 and the two UTF-16 ones.
 inline int32_t file_format(int32_t code, int32_t fallback) {
   code &= FILE_FORMAT_MASK;
   if (code == 0) return fallback;
-  return code == TEXT_UTF8 || code == TEXT_UTF16 ? code : TEXT_ASCII;
+  return code == TEXT_UTF8 || code == TEXT_UTF16 || code == TEXT_UTF16BE ? code : TEXT_ASCII;
 }
 
 // The open stream under a number, or null.

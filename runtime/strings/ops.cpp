@@ -47,11 +47,12 @@ int32_t clamp_start(int32_t start, int32_t n) {
 
 // Stack inputs go to the heap first: the result may be written where they lie. Without memory
 // for the copy the run cannot go on.
-const char16_t* heap_copy_if_on_stack(const char16_t* text, char16_t*& owned) {
+const char16_t* heap_copy_if_on_stack(const char16_t* text, int32_t n, char16_t*& owned) {
   owned = nullptr;
   if (!text || !temp_locate(text)) return text;
-  owned = str_dup(text);
+  owned = static_cast<char16_t*>(sys_malloc(static_cast<size_t>(n) * 2 + 2));
   if (!owned) sys_exit(1);
+  str_copy_n(owned, text, n);
   return owned;
 }
 
@@ -69,6 +70,54 @@ void replace_in_place(char16_t* text, const char16_t* search, const char16_t* re
       ++i;
     }
   }
+}
+
+// The replacement onto the stack, for the first n units of the text (which may hold zeros).
+void replace_into(const char16_t* text, int32_t n, const char16_t* search,
+                  const char16_t* replacement, bool folded, int32_t start, int32_t limit,
+                  int32_t offset) {
+  char16_t *own_text, *own_search, *own_replacement;
+  if (!text) n = 0;
+  text = heap_copy_if_on_stack(text, n, own_text);
+  search = heap_copy_if_on_stack(search, str_len(search), own_search);
+  replacement = heap_copy_if_on_stack(replacement, str_len(replacement), own_replacement);
+  if (!text) text = u"";
+  if (!search) search = u"";
+  if (!replacement) replacement = u"";
+
+  int32_t m = str_len(search), r = str_len(replacement);
+  int32_t s = clamp_start(start, n);
+  // A replacement no longer than the search text cannot make the result longer than the text:
+  // room for that much, and a single pass. A longer one is counted first.
+  int32_t room = n;
+  if (r > m && limit != 0) {
+    int32_t k = 0;
+    for (int32_t i = next_match(text, s, n, search, m, folded); i < n;
+         i = next_match(text, i + m, n, search, m, folded)) {
+      if (++k == limit) break;
+    }
+    room = n + k * (r - m);
+  }
+
+  // The text is no stack value here, so it cannot overlap the result: plain copies.
+  char16_t* dst = temp_reserve(room, offset);
+  memcpy(dst, text, static_cast<size_t>(s) * 2);
+  char16_t* out = dst + s;
+  int32_t i = s;
+  for (int32_t done = 0; done != limit; ++done) {
+    int32_t at = next_match(text, i, n, search, m, folded);
+    if (at >= n) break;
+    memcpy(out, text + i, static_cast<size_t>(at - i) * 2);
+    out += at - i;
+    memcpy(out, replacement, static_cast<size_t>(r) * 2);
+    out += r;
+    i = at + m;
+  }
+  str_copy_n(out, text + i, n - i);
+  temp_restore(offset + 2 * static_cast<int32_t>(out - dst + (n - i)));
+  str_free(own_text);
+  str_free(own_search);
+  str_free(own_replacement);
 }
 
 }  // namespace
@@ -129,53 +178,20 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
 
 void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
                  int32_t mode, int32_t start, int32_t limit, int32_t offset) {
-  bool folded = mode & STR_CASE_INSENSITIVE;
   if (mode & STR_IN_PLACE) {
-    if (text)
-      replace_in_place(const_cast<char16_t*>(text), search, replacement, folded, start, limit);
+    if (text) {
+      replace_in_place(const_cast<char16_t*>(text), search, replacement,
+                       mode & STR_CASE_INSENSITIVE, start, limit);
+    }
     return;
   }
-  char16_t *own_text, *own_search, *own_replacement;
-  text = heap_copy_if_on_stack(text, own_text);
-  search = heap_copy_if_on_stack(search, own_search);
-  replacement = heap_copy_if_on_stack(replacement, own_replacement);
-  if (!text) text = u"";
-  if (!search) search = u"";
-  if (!replacement) replacement = u"";
+  replace_into(text, str_len(text), search, replacement, mode & STR_CASE_INSENSITIVE, start,
+               limit, offset);
+}
 
-  int32_t n = str_len(text), m = str_len(search), r = str_len(replacement);
-  int32_t s = clamp_start(start, n);
-  // A replacement no longer than the search text cannot make the result longer than the text:
-  // room for that much, and a single pass. A longer one is counted first.
-  int32_t room = n;
-  if (r > m && limit != 0) {
-    int32_t k = 0;
-    for (int32_t i = next_match(text, s, n, search, m, folded); i < n;
-         i = next_match(text, i + m, n, search, m, folded)) {
-      if (++k == limit) break;
-    }
-    room = n + k * (r - m);
-  }
-
-  // The text is no stack value here, so it cannot overlap the result: plain copies.
-  char16_t* dst = temp_reserve(room, offset);
-  memcpy(dst, text, static_cast<size_t>(s) * 2);
-  char16_t* out = dst + s;
-  int32_t i = s;
-  for (int32_t done = 0; done != limit; ++done) {
-    int32_t at = next_match(text, i, n, search, m, folded);
-    if (at >= n) break;
-    memcpy(out, text + i, static_cast<size_t>(at - i) * 2);
-    out += at - i;
-    memcpy(out, replacement, static_cast<size_t>(r) * 2);
-    out += r;
-    i = at + m;
-  }
-  str_copy_n(out, text + i, n - i);
-  temp_restore(offset + 2 * static_cast<int32_t>(out - dst + (n - i)));
-  str_free(own_text);
-  str_free(own_search);
-  str_free(own_replacement);
+void str_replace_n(const char16_t* text, int32_t length, const char16_t* search,
+                   const char16_t* replacement, int32_t start, int32_t offset) {
+  replace_into(text, length, search, replacement, false, start, NO_LIMIT, offset);
 }
 
 void str_file_part(const char16_t* path, int32_t offset) { str_file_part(path, 0, offset); }

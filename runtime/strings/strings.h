@@ -115,6 +115,10 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
                  int32_t mode, int32_t start, int32_t offset);
 void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
                  int32_t mode, int32_t start, int32_t limit, int32_t offset);
+// The case-sensitive str_replace of the first `length` units of a text, for a caller that knows
+// its length; zero units inside the text are characters like any other.
+void str_replace_n(const char16_t* text, int32_t length, const char16_t* search,
+                   const char16_t* replacement, int32_t start, int32_t offset);
 // The file part of a path: a leading quotation mark is skipped, the part begins after the last
 // separator ('/', on Windows also the backslash) and ends before the next quotation mark.
 // STR_DROP_EXTENSION cuts the part at its last dot, unless that dot is its first or last unit

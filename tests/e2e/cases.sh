@@ -77,6 +77,52 @@ printf 'caf\xe9 <a href="men\xfc.php">\xe0 la carte</a>%s' "$eol" >"$case_dir.ec
 grep -q -a -F -f "$case_dir.echo" "$case_dir.out" || fail "echo of the Latin-1 line differs"
 pass
 
+# A page's lines with zero bytes inside, at the start and end of a line, at the 4096-byte edge
+# where the buffer is refilled, and at 16-byte block edges; EXT is the links' extension, EOL
+# the line end.
+zero_page() {
+  printf 'a\0b<a href="x.%s">%s\0start.%s%send.%s\0%s' "$1" "$2" "$1" "$2" "$1" "$2"
+  printf 'y%.0s' $(seq 4052)
+  printf '\0\0edge.%s%sxxxxxxxxxxxxxxx\0xxxxxxxxxxxxxxx\0w.%s%s' "$1" "$2" "$1" "$2"
+}
+modes=(copy)
+[ "$edition" = v0.2 ] && modes+=(rename)
+for mode in "${modes[@]}"; do
+  begin "zero bytes are characters of their lines ($mode mode)"
+  zero_page html $'\n' >"$case_dir/z.html"
+  zero_page php "$eol" >"$case_dir.want"
+  switch=() start=("${opening[@]}")
+  [ $mode = rename ] && switch=(/r) start=("${renaming[@]}")
+  run "${switch[@]}"
+  expect_bytes z.php "$case_dir.want"
+  { lines "${start[@]}" "$sep" "Created : z.php"; cat "$case_dir.want"; lines "${closing[@]}"; } \
+    >"$case_dir.echo"
+  cmp -s "$case_dir.echo" "$case_dir.out" || fail "console output differs"
+  if [ $mode = rename ]; then expect_absent z.html; else expect_exists z.html; fi
+  pass
+done
+
+# UTF-16 in each byte order: the mark, links, CR LF and a lone CR, a pair, a high surrogate
+# without its pair and an odd last byte all reach the target, written in the page's order.
+for order in LE BE; do
+  begin "a UTF-16 page ($order) is converted in its own byte order"
+  utf16() { iconv -f UTF-8 -t "UTF-16$order"; }
+  # printf formats, as a shell variable cannot hold a zero byte
+  if [ $order = LE ]; then mark='\xff\xfe' lone='\x00\xd8'; else mark='\xfe\xff' lone='\xd8\x00'; fi
+  first=$'<a href="x.EXT">caf\xc3\xa9 \xf0\x9f\x98\x80</a>'
+  { printf "$mark"; printf '%s\r\nplain\rlast.html' "${first/EXT/html}" | utf16
+    printf "$lone"; printf 'X'; } >"$case_dir/u.html"
+  { printf "$mark"; printf '%s%splain%slast.php' "${first/EXT/php}" "$eol" "$eol" | utf16
+    printf "$lone"; printf '%s' "$eol" | utf16; printf 'X'; } >"$case_dir.want"
+  run
+  expect_bytes u.php "$case_dir.want"
+  # The mark is the first line's first character; a high surrogate without its pair ends a line
+  # on the console.
+  expect_output "${opening[@]}" "$sep" "Created : u.php" $'\xef\xbb\xbf'"${first/EXT/php}" \
+    last.php "${closing[@]}"
+  pass
+done
+
 begin "UTF-8 text and a byte-order mark pass unchanged"
 printf '\xef\xbb\xbf<p>Gr\xc3\xbc\xc3\x9fe \xe2\x86\x92 n\xc3\xa4chste.html \xf0\x9f\x98\x80</p>\n' >"$case_dir/u.html"
 run
