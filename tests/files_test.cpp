@@ -199,6 +199,11 @@ TEST_F(FileStreams, EachFormatReadsBackWhatItWroteInItsOwnEncoding) {
     EXPECT_EQ(read_lines(0), (Lines{m.format == TEXT_UTF8 && m.bytes.size() == 1 ? u"\xDCFF" : u"\uFEFFx"}));
     file_close(0);
   }
+  // With no flags a file is made for UTF-8.
+  ASSERT_NE(file_create(0, u"plain"), 0);
+  EXPECT_EQ(file_write_string(0, u"\u00E9\u20AC"), 5);
+  EXPECT_EQ(file_close(0), 1);
+  EXPECT_EQ(get("plain"), "\xC3\xA9\xE2\x82\xAC");
   // 8-bit: a letter of ISO 8859-1, the same byte in the Windows ANSI page; any other code too.
   EXPECT_EQ(copied("caf\xE9\n", TEXT_ASCII), with_eol("caf\xE9|"));
   EXPECT_EQ(lines_of("caf\xE9\n", 7), (Lines{u"caf\u00E9"}));
@@ -314,6 +319,29 @@ TEST_F(FileStreams, ReadingAndWritingTakeTurnsAtTheCallersPosition) {
   EXPECT_EQ(file_close(0), 1);
   EXPECT_EQ(get("f"), with_eol("line1\nXXne2\nYY|") + original.substr(third));
 
+  // Every reader takes the bytes after those just written: raw, with a limit, 8-bit, UTF-16.
+  const struct {
+    std::string bytes;
+    int32_t format, flags, limit;
+    std::u16string text;
+    std::string file;
+  } readers[] = {
+      {"abc\ndef\n", 0, FILE_READ_RAW, -1, u"bc\ndef\n", "Xbc\ndef\n"},
+      {"abc\ndef\n", 0, 0, 2, u"bc", "Xbc\ndef\n"},
+      {"abc\ndef\n", TEXT_ASCII, 0, -1, u"bc", "Xbc\ndef\n"},
+      {std::string("a\0b\0c\0\n\0", 8), TEXT_UTF16, 0, -1, u"bc",
+       std::string("X\0b\0c\0\n\0", 8)},
+  };
+  for (const auto& r : readers) {
+    SCOPED_TRACE(r.format);
+    put("h", r.bytes);
+    ASSERT_NE(file_open(0, u"h", r.format), 0);
+    EXPECT_EQ(file_write_string(0, u"X"), r.format == TEXT_UTF16 ? 2 : 1);
+    EXPECT_EQ(read_line(0, r.flags, r.limit), r.text);
+    EXPECT_EQ(file_close(0), 1);
+    EXPECT_EQ(get("h"), r.file);
+  }
+
   // The end-of-file probe writes pending output out first.
   ASSERT_NE(file_create(0, u"g"), 0);
   file_write_string(0, u"abc");
@@ -374,7 +402,13 @@ TEST_F(FileStreams, NumbersAddressTheirFilesUntilClosed) {
   EXPECT_EQ(get("b") + get("c") + get("d"), with_eol("to b|to c|to d|"));
 
   EXPECT_EQ(file_open_read(2, u"missing"), 0);
-  for (intptr_t number : {intptr_t{0}, handle, intptr_t{2}, intptr_t{-5}, intptr_t{1000}}) {
+  // A name that the system cannot take is refused; no other name is opened in its place.
+  EXPECT_EQ(file_open_read(3, std::u16string(5000, u'n').c_str()), 0);
+  if (!windows_build()) {
+    EXPECT_EQ(file_open(3, u"\xD800x"), 0);  // no bytes for the surrogate
+  }
+  for (intptr_t number : {intptr_t{0}, handle, intptr_t{2}, intptr_t{3}, intptr_t{-5},
+                          intptr_t{1000}}) {
     EXPECT_EQ(file_eof(number), 0);
     EXPECT_EQ(read_line(number), u"");
     EXPECT_EQ(file_write_string(number, u"x"), 0);

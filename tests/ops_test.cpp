@@ -59,7 +59,10 @@ TEST_F(Ops, FindReportsPositionsFromTheTextsBeginning) {
   for (const Case& c : cases) {
     EXPECT_EQ(str_find(c.text, c.pattern, c.start, c.mode), c.expected) << "case " << (&c - cases);
   }
+  // The shorter forms search case-sensitively.
   EXPECT_EQ(str_find(u"a.html", u".html"), 2);
+  EXPECT_EQ(str_find(u"PAGE.HTML", u".html"), 0);
+  EXPECT_EQ(str_find(u"PAGE.HTML", u".html", 1), 0);
 }
 
 TEST_F(Ops, ReplaceWorksLeftToRightWithoutOverlapOrRescanning) {

@@ -247,7 +247,8 @@ void read_utf8_line(FileStream* s, int32_t offset) {
   const uint8_t* in = nullptr;
   bool more = stream_ahead(s, in) == 0 ? stream_refill(s) > 0 : true;
   for (;;) {
-    int32_t n = stream_ahead(s, in);
+    int32_t available = stream_ahead(s, in);
+    int32_t n = available;
     bool cut = WORK_LIMIT - taken < n;
     if (cut) n = WORK_LIMIT - taken;
     if (reserved - units < n) {
@@ -261,7 +262,8 @@ void read_utf8_line(FileStream* s, int32_t offset) {
     units += done.written;
     taken += done.read;
     stream_consume(s, done.read);
-    if (done.read < n && (in[done.read] == '\n' || in[done.read] == '\r')) {
+    // The line end is no part of the line: it may lie just beyond the limit.
+    if (done.read < available && (in[done.read] == '\n' || in[done.read] == '\r')) {
       stream_consume(s, 1);
       if (in[done.read] == '\r') AsciiReader::after_cr(s);
       break;

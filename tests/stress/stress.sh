@@ -4,8 +4,9 @@
 # Each run must end with status 0 within its time limit, and every page must still be there
 # unless its target is complete.
 # usage: tests/stress/stress.sh --program PATH --program-v02 PATH [--light] [--scratch DIR]
-#   --light    smaller sizes (10,000 pages, 64 MB pages, no line over the reader's limit), for
-#              every test run; the full sizes take a few minutes and about 7 GB of scratch space
+#   --light    smaller sizes (10,000 pages, 64 MB pages, no line at or over the reader's limit),
+#              for every test run; the full sizes take a few minutes and about 7 GB of scratch
+#              space and 2 GB of memory
 #   --scratch  where the huge pages go (default: /dev/shm when it has room, else /tmp)
 set -u
 program= program_v02= light=0 scratch_root=
@@ -157,6 +158,18 @@ if [ $light -eq 0 ]; then
   grep -q -x 'Write failed : huge.php' "$scratch/out" || fail "no write failure reported"
   [ "$(stat -c %s "$dir/huge.html" 2>/dev/null)" = 1100000000 ] || fail "the page was not kept"
   pass
+
+  # A line of exactly the reader's limit is within it, with a line end after it or at the end of
+  # the page; its target is the page with an LF at the end.
+  for ending in LF none; do
+    begin "a line of exactly the reader's limit (1,072,693,248 bytes) converts, line end: $ending"
+    head -c 1072693248 /dev/zero | tr '\0' 'a' >"$dir/edge.html"
+    [ $ending = LF ] && printf '\n' >>"$dir/edge.html"
+    convert
+    grep -q 'Write failed' "$scratch/out" && fail "reported as failed"
+    sed -e '$a\' "$dir/edge.html" | cmp -s - "$dir/edge.php" || fail "edge.php is not the conversion"
+    pass
+  done
 fi
 
 # --- names and folders -------------------------------------------------------------------------
