@@ -164,20 +164,27 @@ bool sys_delete_file(const char16_t* name);
 
 // --- Console (console.cpp) ----------------------------------------------------------------
 
-// POSIX: byte orientation for stdin, stdout and stderr, and the terminal attributes of stdin
-// saved (all zero when it is no terminal). Windows: keeps `on_close` (may be null) for the
-// console control handler, which calls it on a window-close event.
+// POSIX: byte orientation for stdin, stdout and stderr. Windows: keeps `on_close` (may be null)
+// for the console control handler, which calls it on a window-close event.
 using SysCloseHandler = void (*)();
 void sys_console_init(SysCloseHandler on_close);
-// POSIX: non-canonical input without echo on the terminal, restored by sys_console_end or by
-// any signal that ends the process. Windows: takes the standard output handle and installs the
-// console control handler.
+// POSIX: when standard input and output are one terminal and the process is in its foreground
+// process group, saves the terminal's settings and turns off echo and line input; otherwise
+// changes nothing. Once it changed them, SIGTSTP gives the settings back before the process
+// stops, SIGCONT takes the terminal again when it continues in the foreground, and a signal that
+// ends the process gives them back first. No terminal call stops a process in the background.
+// Windows: takes the standard output handle and installs the console control handler.
 void sys_console_open();
-// POSIX: re-applies the saved terminal attributes, opened or not. Windows: nothing.
+// POSIX: gives the saved settings back if sys_console_open changed them and the terminal still
+// holds the run's (a program that changed them since keeps its own). Windows: nothing.
 void sys_console_end();
-// Writes `length` units of the text (null is empty; zero units are characters like any other)
-// and the line end, and flushes; a high surrogate without its pair ends the text. POSIX: UTF-8 and LF. Windows: nothing before sys_console_open; UTF-16 to
-// a console, otherwise bytes chosen by the format (TEXT_UTF8, TEXT_ASCII the ANSI code page,
-// any other UTF-16LE), each with CR LF. The text goes out in pieces encoded on the stack, with
-// no allocation: the lines reach the console also when memory has run out.
+// Writes `length` units of the text (null is empty) and the line end, which have reached the
+// system when it returns (POSIX: fflush; Windows: no flush to the disk). To a terminal (POSIX:
+// standard output is one; Windows: a console) the text is shown as terminal_text gives it
+// (runtime/base/terminal_text.h): no control reaches the terminal. Otherwise it goes out byte for
+// byte, zero units like any other character, and a high surrogate without its pair ends it. POSIX:
+// UTF-8 and LF. Windows: nothing before sys_console_open; UTF-16 to a console, otherwise bytes
+// chosen by the format (TEXT_UTF8, TEXT_ASCII the ANSI code page, any other UTF-16LE), each with CR
+// LF. The text goes out in pieces on the stack, with no allocation: the lines reach the console
+// also when memory has run out.
 void sys_console_write_line(const char16_t* text, int32_t length, int32_t format);

@@ -1,9 +1,11 @@
-// The console: the bytes that reach a redirected standard output, in each build.
+// The console: the bytes that reach a redirected standard output, in each build, and what a
+// terminal is shown.
 #include "runtime/console/console.h"
 
 #include <string>
 
 #include "platform/sys.h"
+#include "runtime/base/terminal_text.h"
 #include "support.h"
 
 namespace {
@@ -85,5 +87,33 @@ TEST_F(Console, RedirectedOutputFollowsTheFormatOnWindowsOnly) {
       console_write_line(u"Ab");
     });
     EXPECT_EQ(out, windows_build() ? c.windows : "Ab\n") << "format " << c.format;
+  }
+}
+
+// On a terminal (its bytes are checked end to end on a pseudo-terminal) each control shows as
+// text and every other character as it is; a piece that the room ends never cuts a pair or a
+// caret pair, so a long line shown piece by piece comes out the same.
+TEST(TerminalText, ShowsEveryControlAsTextAndEveryOtherCharacterAsItIs) {
+  struct Case {
+    std::u16string text, shown;
+  } cases[] = {
+      {std::u16string(u"\0\x1B\x1F\x7F\t", 5), u"^@^[^_^?\t"},
+      {u"\x80\x9B\x9F\xA0\xE9", u"\xFFFD\xFFFD\xFFFD\xA0\xE9"},      // C1 controls
+      {u"\xDC80\xDCE9 \xD83D\xDE00", u"\xFFFD\xFFFD \xD83D\xDE00"},  // bytes that were not UTF-8
+      {u"a\xD800 \xDFFF\xD800", u"a\xFFFD \xFFFD\xFFFD"},            // surrogates without a pair
+  };
+  for (const Case& c : cases) {
+    for (int32_t room : {2, 3, 64}) {
+      std::u16string shown;
+      char16_t piece[64];
+      for (int32_t at = 0; at < static_cast<int32_t>(c.text.size());) {
+        int32_t left = static_cast<int32_t>(c.text.size()) - at;
+        Utf8Progress done = terminal_text(c.text.data() + at, left, piece, room);
+        ASSERT_GT(done.read, 0);
+        shown.append(piece, done.written);
+        at += done.read;
+      }
+      EXPECT_EQ(shown, c.shown) << "room " << room;
+    }
   }
 }

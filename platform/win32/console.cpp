@@ -1,8 +1,9 @@
-// Windows side of the console: the standard output handle, WriteConsoleW to a console with a
-// WriteFile fallback for redirected output, and the console control handler.
+// Windows side of the console: the standard output handle, WriteConsoleW of the shown text to a
+// console, WriteFile of the bytes to a redirected output, and the console control handler.
 #include "platform/sys.h"
 #include "platform/win32/win32.h"
 #include "runtime/base/formats.h"
+#include "runtime/base/terminal_text.h"
 #include "runtime/base/utf8.h"
 
 namespace {
@@ -11,7 +12,10 @@ namespace {
 constexpr int32_t PIECE_UNITS = 64;
 constexpr int32_t PIECE_BYTES = 4 * PIECE_UNITS;  // UTF-8 takes 3 bytes a unit, an ANSI page 2
 
-constinit HANDLE output = nullptr;  // standard output; null until sys_console_open
+constexpr int32_t SHOWN_UNITS = 256;  // a console gets the shown text in pieces of this size
+
+constinit HANDLE output = nullptr;         // standard output; null until sys_console_open
+constinit bool output_is_console = false;  // from sys_console_open: the text is shown there
 constinit bool handler_installed = false;
 constinit SysCloseHandler close_handler = nullptr;  // from sys_console_init
 
@@ -50,6 +54,19 @@ void write_encoded(const char16_t* text, int32_t length, int32_t format) {
   }
 }
 
+// To a console: what terminal_text shows, so that the console obeys none of the text's controls.
+void write_shown(const char16_t* text, int32_t length) {
+  char16_t shown[SHOWN_UNITS];
+  DWORD written;
+  while (length > 0) {
+    Utf8Progress piece = terminal_text(text, length, shown, SHOWN_UNITS);
+    WriteConsoleW(output, wide(shown), static_cast<DWORD>(piece.written), &written, nullptr);
+    text += piece.read;
+    length -= piece.read;
+  }
+  WriteConsoleW(output, L"\r\n", 2, &written, nullptr);
+}
+
 }  // namespace
 
 void sys_console_init(SysCloseHandler on_close) { close_handler = on_close; }
@@ -57,26 +74,27 @@ void sys_console_init(SysCloseHandler on_close) { close_handler = on_close; }
 void sys_console_open() {
   output = GetStdHandle(STD_OUTPUT_HANDLE);
   if (output == INVALID_HANDLE_VALUE) output = nullptr;
+  DWORD mode;
+  output_is_console = output && GetConsoleMode(output, &mode);
   if (!handler_installed)
     handler_installed = SetConsoleCtrlHandler(console_ctrl_handler, TRUE) != 0;
 }
 
 void sys_console_end() {}
 
+// No FlushFileBuffers: WriteConsoleW and WriteFile have handed the line to the system when they
+// return, and on a redirected output the flush would be a disk write per line.
 void sys_console_write_line(const char16_t* text, int32_t length, int32_t format) {
   if (!output) return;
   if (!text) text = u"", length = 0;
-  int32_t n = length;
-  DWORD written;
-  if (WriteConsoleW(output, wide(text), static_cast<DWORD>(n), &written, nullptr)) {
-    WriteConsoleW(output, L"\r\n", 2, &written, nullptr);
+  if (output_is_console) {
+    write_shown(text, length);
   } else if (format == TEXT_UTF8 || format == TEXT_ASCII) {
     // Not a console: a file or a pipe takes bytes in the chosen format.
-    write_encoded(text, n, format);
+    write_encoded(text, length, format);
     write_bytes("\r\n", 2);
   } else {
-    write_bytes(text, n * 2);
+    write_bytes(text, length * 2);
     write_bytes(u"\r\n", 4);
   }
-  FlushFileBuffers(output);
 }

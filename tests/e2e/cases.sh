@@ -260,6 +260,54 @@ if [ "$platform" = posix ]; then
   pass
 fi
 
+# --- the console -----------------------------------------------------------------------------
+
+# A page line and a name with a terminal's controls: ESC (a title, a cleared screen, hidden
+# text), a C1 control (U+009B acts as ESC [), DEL, BEL, a byte outside UTF-8, and in the name a
+# line end that would forge a report line. A file or a pipe gets them byte for byte; a terminal
+# is shown them as text and obeys none.
+page_line=$'<p>\e]0;title\a \e[8m \xc2\x9b2J \x7f \xff x.html</p>'
+echoed=$'<p>\e]0;title\a \e[8m \xc2\x9b2J \x7f \xff x.php</p>'
+shown=$'<p>^[]0;title^G ^[[8m \xef\xbf\xbd2J ^? \xef\xbf\xbd x.php</p>'
+if [ "$platform" = posix ]; then
+  page=$'n\e[2J\x7f\xc2\x9b\nWrite failed : fake.html'
+  name_shown=$'n^[[2J^?\xef\xbf\xbd^JWrite failed : fake.php'
+else
+  page=p.html name_shown=p.php
+fi
+begin "controls in a page line and a name go byte for byte into a pipe"
+printf '%s\n' "$page_line" >"$case_dir/$page"
+run
+expect_output "${opening[@]}" "$sep" "Created : ${page%.html}.php" "$echoed" "${closing[@]}"
+pass
+
+# The run on a pseudo-terminal of its own (script). The terminal turns each line end into CR LF
+# and wine's console adds cursor sequences of its own; both are taken out before comparing.
+begin "controls in a page line and a name show as text on a terminal"
+printf '%s\n' "$page_line" >"$case_dir/$page"
+command=$(printf '%q ' "${runner[@]}" "$program")
+(cd "$case_dir" && SHELL=/bin/bash "${limit[@]}" script -qec "$command" /dev/null </dev/null \
+  >"$case_dir.tty" 2>"$case_dir.err") || fail "exit status $?"
+LC_ALL=C sed $'s/\e\\[?25[lh]//g; s/\r*$//' "$case_dir.tty" >"$case_dir.out"
+eol=$'\n' expect_output "${opening[@]}" "$sep" "Created : $name_shown" "$shown" "${closing[@]}"
+pass
+
+# Windows: a line on a redirected output is handed to the system, not flushed to the disk; a
+# flush per line costs a disk write per line (wine's FlushFileBuffers is fsync).
+if [ "$platform" = win32 ] && ! strace -f -o /dev/null true 2>/dev/null; then
+  echo "skip [lines into a file are not flushed to the disk one by one]: strace cannot trace here"
+elif [ "$platform" = win32 ]; then
+  begin "lines into a file are not flushed to the disk one by one"
+  for i in $(seq 1 200); do printf 'x%d.html\n' "$i"; done >"$case_dir/p.html"
+  (cd "$case_dir" && "${limit[@]}" strace -f -qq -e trace=fsync,fdatasync -e signal=none \
+    -o "$case_dir.trace" "${runner[@]}" "$program" </dev/null >"$case_dir.out" 2>"$case_dir.err") ||
+    fail "exit status $?"
+  [ "$(wc -l <"$case_dir.out")" -eq 206 ] || fail "not every line reached the file"
+  syncs=$(grep -c 'sync(' "$case_dir.trace")
+  [ "$syncs" -lt 20 ] || fail "$syncs disk flushes for 206 lines"
+  pass
+fi
+
 # --- what the run changes: the page it converts and that page's own target --------------------
 
 if [ "$platform" = posix ]; then

@@ -1,0 +1,40 @@
+// How a console line shows on a terminal: every unit that a terminal would obey, or could not
+// show, is replaced by visible text, so a page's bytes or a file's name cannot move the cursor,
+// clear the screen, hide lines or forge one. Pure code, used by both platform sides.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/base/utf8.h"
+
+constexpr char16_t TERMINAL_REPLACEMENT = 0xFFFD;
+
+// The units that a terminal shows for src[0..count), written into at most `room` units of dst
+// (room >= 2): a C0 control other than TAB as a caret pair (U+0000 as "^@", ESC as "^[", U+001F
+// as "^_"), DEL as "^?", and a C1 control (U+0080 to U+009F), a byte that was not UTF-8
+// (0xDC80 to 0xDCFF) or any other surrogate without its pair as U+FFFD; every other unit as it
+// is, a pair whole. Stops before the unit whose form does not fit. A high surrogate at the end of
+// src has no pair: pass the text to its end.
+inline Utf8Progress terminal_text(const char16_t* src, int32_t count, char16_t* dst, int32_t room) {
+  int32_t i = 0, w = 0;
+  while (i < count) {
+    char16_t u = src[i];
+    if ((u < 0x20 && u != u'\t') || u == 0x7F) {
+      if (w + 2 > room) break;
+      dst[w++] = u'^';
+      dst[w++] = u == 0x7F ? u'?' : static_cast<char16_t>(u + 0x40);
+      ++i;
+    } else if (utf16_is_high_surrogate(u) && i + 1 < count && utf16_is_low_surrogate(src[i + 1])) {
+      if (w + 2 > room) break;
+      dst[w++] = u;
+      dst[w++] = src[i + 1];
+      i += 2;
+    } else {
+      if (w + 1 > room) break;
+      bool hidden = (u >= 0x80 && u <= 0x9F) || (u >= 0xD800 && u <= 0xDFFF);
+      dst[w++] = hidden ? TERMINAL_REPLACEMENT : u;
+      ++i;
+    }
+  }
+  return {i, w};
+}
