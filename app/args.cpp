@@ -2,7 +2,7 @@
 #include "app/args.h"
 
 #include "platform/sys.h"
-#include "runtime/base/cmdline.h"
+#include "base/cmdline.h"
 #include "runtime/strings/strings.h"
 
 namespace {

@@ -1,13 +1,13 @@
 // The few primitives that shared code needs from the operating system. platform/posix/ and
 // platform/win32/ each define every one of them once, in files of the same names. A primitive
 // that produces text fills the caller's buffer; where the text then lives is the caller's
-// business. The platform sides know only platform/ and runtime/base/.
+// business. The platform sides know only platform/ and base/.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/base/identity.h"
+#include "base/identity.h"
 
 // --- Process (frame.cpp) -------------------------------------------------------------------
 
@@ -54,7 +54,7 @@ void sys_args_set(int argc, char** argv);
 // Argument `index` (0: the program) as UTF-16 in dst, at most `room` units and no terminator.
 // Returns its length in units, which may be more than `room` (ask again with room enough), or
 // -1 when there is no such argument. POSIX: element `index` of the vector, decoded from UTF-8.
-// Windows: token `index` of GetCommandLineW without its quote characters (runtime/base/cmdline.h).
+// Windows: token `index` of GetCommandLineW without its quote characters (base/cmdline.h).
 int32_t sys_arg(int32_t index, char16_t* dst, int32_t room);
 
 // --- Text (text.cpp) ----------------------------------------------------------------------
@@ -181,7 +181,7 @@ void sys_console_end();
 // Writes `length` units of the text (null is empty) and the line end, which have reached the
 // system when it returns (POSIX: fflush; Windows: no flush to the disk). To a terminal (POSIX:
 // standard output is one; Windows: a console) the text is shown as terminal_text gives it
-// (runtime/base/terminal_text.h): no control reaches the terminal. Otherwise it goes out byte for
+// (base/terminal_text.h): no control reaches the terminal. Otherwise it goes out byte for
 // byte, zero units like any other character, and a high surrogate without its pair ends it. POSIX:
 // UTF-8 and LF. Windows: nothing before sys_console_open; UTF-16 to a console, otherwise bytes
 // chosen by the format (TEXT_UTF8, TEXT_ASCII the ANSI code page, any other UTF-16LE), each with CR

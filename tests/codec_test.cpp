@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/sys.h"
-#include "runtime/base/utf8.h"
+#include "base/utf8.h"
 #include "support.h"
 
 using Codec = StackTest;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/sys.h"
-#include "runtime/base/terminal_text.h"
+#include "base/terminal_text.h"
 #include "support.h"
 
 namespace {

@@ -1,45 +1,45 @@
 #!/usr/bin/env bash
-# The includes of the shipped code run one way: app/ over the runtime libraries
-# (runtime/strings, files, fs, console), which have no cycle between their folders, over
-# runtime/memory/, over platform/ (its sides include only platform/ and runtime/base/), over
-# runtime/base/, which includes nothing of the project but itself. Prints each include that runs
-# the other way and fails when there is one.
+# The includes of the shipped code run one way, down the tree's top-level folders: app/ over
+# runtime/ over platform/ over base/, which includes nothing of the project but itself. A file
+# may include its own folder's headers and those of any folder below its own; inside a layer's
+# folders (the runtime libraries and their memory, platform/ and its two sides) the includes
+# between folders must form no cycle. Prints each include that runs the other way, and each
+# cycle, and fails when there is one.
 # usage: tests/layering_check.sh [SOURCE_DIR]
 set -u
 cd "${1:-$(dirname "$0")/..}" || exit 2
 
-# The layer of a folder: a file may include its own folder's headers and lower layers'.
-rank() {
-  case $1 in
-    app) echo 4 ;;
-    runtime/strings | runtime/files | runtime/fs | runtime/console) echo 3 ;;
-    runtime/memory) echo 2 ;;
-    platform | platform/*) echo 1 ;;
-    runtime/base) echo 0 ;;
-    *) echo -1 ;;
-  esac
+layers=(app runtime platform base)  # the top-level folders, top first
+
+# The position of a file's layer, counted from the top; -1 for a file outside the layers.
+layer_of() {
+  local i
+  for i in "${!layers[@]}"; do
+    [[ $1 == "${layers[$i]}"/* ]] && { echo "$i"; return; }
+  done
+  echo -1
 }
-# platform/posix and platform/win32 are one layer with platform/sys.h.
-folder_of() { local d; d=$(dirname "$1"); [[ $d == platform/* ]] && d=platform; echo "$d"; }
 
 bad=0 edges=()
 while IFS=: read -r file _ include; do
   header=$(sed -E 's/^[^"]*"([^"]+)".*/\1/' <<<"$include")
   [ -e "$header" ] || continue  # a system or test header
-  from=$(folder_of "$file") to=$(folder_of "$header")
+  from=$(dirname "$file") to=$(dirname "$header")
   [ "$from" = "$to" ] && continue
-  if [ "$(rank "$to")" -ge "$(rank "$from")" ] && ! { [ "$(rank "$from")" = 3 ] && [ "$(rank "$to")" = 3 ]; }; then
+  up=$(layer_of "$file") down=$(layer_of "$header")
+  if [ "$down" -lt "$up" ]; then
     echo "upward include: $file includes $header"
     bad=1
+  elif [ "$down" -eq "$up" ]; then
+    edges+=("$from $to")
   fi
-  [ "$(rank "$from")" = 3 ] && [ "$(rank "$to")" = 3 ] && edges+=("$from $to")
-done < <(grep -rn --include='*.cpp' --include='*.h' '^#include "' app runtime platform)
+done < <(grep -rn --include='*.cpp' --include='*.h' '^#include "' "${layers[@]}")
 
-# Between the runtime libraries only a graph without cycles will do.
+# Between the folders of one layer only a graph without cycles will do.
 if [ ${#edges[@]} -gt 0 ] && ! printf '%s\n' "${edges[@]}" | sort -u | tsort >/dev/null 2>&1; then
-  echo "a cycle between the runtime libraries:"
+  echo "a cycle between the folders of one layer:"
   printf '  %s\n' "${edges[@]}" | sort -u
   bad=1
 fi
-[ $bad -eq 0 ] && echo "ok: every include runs down the layers, with no cycle between the runtime libraries"
+[ $bad -eq 0 ] && echo "ok: every include runs down the layers, with no cycle inside one"
 exit $bad

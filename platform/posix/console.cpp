@@ -9,8 +9,8 @@
 #include <wchar.h>
 
 #include "platform/sys.h"
-#include "runtime/base/terminal_text.h"
-#include "runtime/base/utf8.h"
+#include "base/terminal_text.h"
+#include "base/utf8.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // POSIX side: names as the system takes and gives them, UTF-8 bytes, converted with the rules of
-// runtime/base, so that a name that was not UTF-8 comes back as the very same bytes.
+// base/, so that a name that was not UTF-8 comes back as the very same bytes.
 #pragma once
 
 #include <limits.h>
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "runtime/base/utf8.h"
+#include "base/utf8.h"
 
 // A name (null is empty) as a zero-terminated path. False when it does not fit (the system
 // would refuse it as too long) or holds a high surrogate without its pair, which has no bytes:

@@ -1,7 +1,7 @@
 // Windows side: the process command line, split by the shared tokenizer.
 #include "platform/sys.h"
 #include "platform/win32/win32.h"
-#include "runtime/base/cmdline.h"
+#include "base/cmdline.h"
 
 void sys_args_set(int, char**) {}
 

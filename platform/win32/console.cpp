@@ -2,9 +2,9 @@
 // console, WriteFile of the bytes to a redirected output, and the console control handler.
 #include "platform/sys.h"
 #include "platform/win32/win32.h"
-#include "runtime/base/formats.h"
-#include "runtime/base/terminal_text.h"
-#include "runtime/base/utf8.h"
+#include "base/formats.h"
+#include "base/terminal_text.h"
+#include "base/utf8.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include "runtime/console/console.h"
 
 #include "platform/sys.h"
-#include "runtime/base/formats.h"
+#include "base/formats.h"
 
 namespace {
 constinit int32_t output_format = TEXT_UTF8;  // for output that is not a console

@@ -3,7 +3,7 @@
 #include "runtime/files/files.h"
 
 #include "platform/sys.h"
-#include "runtime/base/utf8.h"
+#include "base/utf8.h"
 #include "runtime/files/stream.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"

@@ -13,8 +13,8 @@
 
 #include <cstdint>
 
-#include "runtime/base/formats.h"
-#include "runtime/base/identity.h"
+#include "base/formats.h"
+#include "base/identity.h"
 #include "runtime/files/objtab.h"
 
 // --- Formats and flags -----------------------------------------------------------------------
@@ -22,7 +22,7 @@
 // Text formats: the low five bits of a flags word. 0 means the default: an open gives the file
 // TEXT_UTF8; a read or a write uses the file's own format. Every code other than 0, 2, 25 and
 // 26 is taken as TEXT_ASCII.
-// The codes TEXT_UTF8, TEXT_ASCII, TEXT_UTF16 and TEXT_UTF16BE come from runtime/base/formats.h.
+// The codes TEXT_UTF8, TEXT_ASCII, TEXT_UTF16 and TEXT_UTF16BE come from base/formats.h.
 constexpr int32_t FILE_FORMAT_MASK = 0x1F;
 
 // Read flags of file_read_text: line ends are ordinary characters.

@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstring>
 
-#include "runtime/base/utf8.h"
+#include "base/utf8.h"
 #include "runtime/files/files.h"
 #include "runtime/files/stream.h"
 #include "runtime/memory/memory.h"

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "runtime/base/identity.h"
+#include "base/identity.h"
 
 // Entry types that dir_entry_type reports.
 constexpr int32_t DIR_ENTRY_NONE = 0;       // no scan under the number

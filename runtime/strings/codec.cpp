@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/sys.h"
-#include "runtime/base/utf8.h"
+#include "base/utf8.h"
 #include "runtime/strings/strings.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "runtime/base/formats.h"
+#include "base/formats.h"
 
 // --- TempStringStack -----------------------------------------------------------------------
 

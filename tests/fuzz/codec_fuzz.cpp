@@ -1,13 +1,13 @@
 // The UTF-8 and 8-bit codecs: any bytes survive decoding and encoding unchanged, well-formed
 // UTF-16 survives encoding and decoding, size queries agree with the conversions, and a short
 // destination is filled with a prefix of whole characters and never overrun. The block kernels
-// of runtime/base give what their scalar references give, on the same input cut at every block
+// of base/ give what their scalar references give, on the same input cut at every block
 // edge, with full and short rooms.
 #include <cstring>
 #include <memory>
 
 #include "fuzz.h"
-#include "runtime/base/utf8.h"
+#include "base/utf8.h"
 #include "runtime/strings/strings.h"
 
 namespace {

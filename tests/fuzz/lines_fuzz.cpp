@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzz.h"
-#include "runtime/base/utf8.h"
+#include "base/utf8.h"
 #include "runtime/files/files.h"
 #include "runtime/strings/strings.h"
 

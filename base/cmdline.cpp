@@ -1,5 +1,5 @@
 // The command-line tokenizer.
-#include "runtime/base/cmdline.h"
+#include "base/cmdline.h"
 
 bool cmdline_find(const char16_t* line, int32_t index, const char16_t*& begin,
                   const char16_t*& end) {

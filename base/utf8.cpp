@@ -1,6 +1,6 @@
 // The scalar reference conversions: one character at a time, as plainly as the rules read. The
 // block kernels in utf8_blocks.cpp must give the same results; tests and fuzz targets compare.
-#include "runtime/base/utf8.h"
+#include "base/utf8.h"
 
 namespace {
 

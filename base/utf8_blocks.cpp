@@ -2,7 +2,7 @@
 // ASCII runs, line ends and candidate matches are found a block at a time, and every other
 // character takes a one-character step under the same rules as the scalar reference. On other
 // machines the fast forms are the scalar ones.
-#include "runtime/base/utf8.h"
+#include "base/utf8.h"
 
 #if defined(__SSE2__)
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "runtime/base/utf8.h"
+#include "base/utf8.h"
 
 constexpr char16_t TERMINAL_REPLACEMENT = 0xFFFD;
 
