@@ -11,9 +11,7 @@ void args_init();
 // on every call. POSIX: the next element of the argument vector, decoded from UTF-8.
 void args_next(int32_t offset);
 
-// Token `index` of a command line (0 is the program's name) without its quote characters, left
-// on the stack at the offset. Tokens are separated by runs of spaces; a token that starts with
-// a quote ends at the closing quote; elsewhere a quote opens a stretch in which spaces are
-// ordinary; a backslash is ordinary. Returns 1 when the token exists, else 0 and the empty
-// string.
+// Token `index` of a command line (0 is the program's name), split by the rules of
+// base/cmdline.h, without its quote characters, left on the stack at the offset. Returns 1 when
+// the token exists, else 0 and the empty string.
 int32_t args_token(const char16_t* line, int32_t index, int32_t offset);

@@ -22,7 +22,6 @@ constexpr intptr_t kTarget = 1;
 constexpr char16_t kSeparator[] = u"=========================================";
 constexpr const char16_t* kSearched = u".html";
 constexpr const char16_t* kPattern = u"*.html";
-constexpr int32_t kHugeLine = 1048576;  // bytes; a longer rewritten line is not held three times
 static_assert(sizeof kSeparator / sizeof kSeparator[0] == 41 + 1, "41 '=' and the terminator");
 
 // The run's variables, for the whole process. Strings own their buffers.
@@ -99,14 +98,11 @@ void rewrite_line(int32_t length) {
   if (found) {
     int32_t mark = temp_mark();
     str_replace_n(run.line, length, kSearched, run.target_ext, found, mark);
-    int32_t new_length = (temp_stack.top - mark) / 2;
+    int32_t new_length = temp_length(mark);
     // A huge line is held twice, not three times: once its rewritten copy is on the stack the
-    // line itself goes, and once that copy is stored the stack gives its room back before the
-    // echo and the write encode the line.
-    bool huge = temp_stack.top - mark > kHugeLine;
-    if (huge) str_assign(run.line, nullptr);
+    // line itself goes, and storing that copy gives the stack's room back.
+    if (temp_oversized(mark)) str_assign(run.line, nullptr);
     str_assign_temp(run.new_line, mark);
-    if (huge) temp_release(mark);
     console_write_line_n(run.new_line, new_length);
     file_write_line_n(kTarget, run.new_line, new_length);
   } else {
@@ -185,7 +181,7 @@ Page convert_page() {
     runtime_checkpoint();
     int32_t mark = temp_mark();
     file_read_line(kSource, mark);
-    int32_t length = (temp_stack.top - mark) / 2;  // the reader leaves top on the terminator
+    int32_t length = temp_length(mark);
     str_assign_temp(run.line, mark);
     rewrite_line(length);
   }

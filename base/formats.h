@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
-constexpr int32_t TEXT_UTF8 = 2;    // UTF-8; bytes outside well-formed sequences kept as they are
-constexpr int32_t TEXT_ASCII = 24;  // one byte a character: POSIX ISO 8859-1, Windows the ANSI page
-constexpr int32_t TEXT_UTF16 = 25;  // UTF-16 code units, low byte first, as held in a String16
+constexpr int32_t TEXT_UTF8 = 2;  // UTF-8; bytes outside well-formed sequences kept as they are
+// The 8-bit format, whatever its name says: POSIX ISO 8859-1, one byte a character; Windows the
+// ANSI code page, which in East Asian locales takes two bytes for some characters.
+constexpr int32_t TEXT_ASCII = 24;
+constexpr int32_t TEXT_UTF16 = 25;    // UTF-16 code units, low byte first, as held in a String16
 constexpr int32_t TEXT_UTF16BE = 26;  // UTF-16 code units, high byte first
 
 constexpr uint32_t CODEPAGE_ANSI = 0;      // the 8-bit page of TEXT_ASCII

@@ -20,21 +20,21 @@ inline Utf8Progress terminal_text(const char16_t* src, int32_t count, char16_t* 
   while (i < count) {
     char16_t u = src[i];
     if ((u < 0x20 && u != u'\t') || u == 0x7F) {
-      if (w + 2 > room) break;
+      if (w + 2 > room) return {i, w, UTF8_ROOM};
       dst[w++] = u'^';
       dst[w++] = u == 0x7F ? u'?' : static_cast<char16_t>(u + 0x40);
       ++i;
     } else if (utf16_is_high_surrogate(u) && i + 1 < count && utf16_is_low_surrogate(src[i + 1])) {
-      if (w + 2 > room) break;
+      if (w + 2 > room) return {i, w, UTF8_ROOM};
       dst[w++] = u;
       dst[w++] = src[i + 1];
       i += 2;
     } else {
-      if (w + 1 > room) break;
+      if (w + 1 > room) return {i, w, UTF8_ROOM};
       bool hidden = (u >= 0x80 && u <= 0x9F) || (u >= 0xD800 && u <= 0xDFFF);
       dst[w++] = hidden ? TERMINAL_REPLACEMENT : u;
       ++i;
     }
   }
-  return {i, w};
+  return {i, w, UTF8_END};
 }

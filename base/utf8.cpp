@@ -6,8 +6,6 @@ namespace {
 
 constexpr int32_t UNLIMITED = 0x7FFFFFFF;
 
-bool line_stop(uint8_t byte) { return byte == '\n' || byte == '\r'; }
-
 // The character at src[0] (count >= 1 bytes at hand): its code point, or the escape unit of
 // src[0] when no well-formed sequence begins there; `length` gets the bytes it takes.
 uint32_t decode_one(const uint8_t* src, int32_t count, int32_t& length) {
@@ -20,55 +18,48 @@ uint32_t decode_one(const uint8_t* src, int32_t count, int32_t& length) {
   return UTF8_ESCAPE_BASE + src[0];
 }
 
-// Writes a code point as one unit or as a surrogate pair; returns the units.
-int32_t put_units(char16_t* dst, uint32_t value) {
-  if (value < 0x10000) {
-    dst[0] = static_cast<char16_t>(value);
-    return 1;
-  }
-  value -= 0x10000;
-  dst[0] = static_cast<char16_t>(0xD800 + (value >> 10));
-  dst[1] = static_cast<char16_t>(0xDC00 + (value & 0x3FF));
-  return 2;
-}
-
 }  // namespace
 
 Utf8Progress utf8_decode_scalar(const uint8_t* src, int32_t count, char16_t* dst, int32_t room) {
   if (!dst) room = UNLIMITED;
   int32_t i = 0, out = 0;
-  while (i < count && out < room) {
+  while (i < count) {
+    if (out >= room) return {i, out, UTF8_ROOM};
     int32_t length;
     uint32_t value = decode_one(src + i, count - i, length);
     int32_t units = value < 0x10000 ? 1 : 2;
-    if (room - out < units) break;
-    if (dst) put_units(dst + out, value);
+    if (room - out < units) return {i, out, UTF8_ROOM};
+    if (dst) utf16_put(dst + out, value);
     out += units;
     i += length;
   }
-  return {i, out};
+  return {i, out, UTF8_END};
 }
 
 Utf8Progress utf8_decode_line_scalar(const uint8_t* src, int32_t count, char16_t* dst, bool more) {
   int32_t i = 0, out = 0;
-  while (i < count && !line_stop(src[i])) {
-    if (src[i] >= 0x80 && more && utf8_char_length(src + i, count - i) == 0) break;
+  while (i < count) {
+    if (is_line_end(src[i])) return {i, out, UTF8_LINE_END};
+    if (src[i] >= 0x80 && more && utf8_char_length(src + i, count - i) == 0) {
+      return {i, out, UTF8_CUT};
+    }
     int32_t length;
-    out += put_units(dst + out, decode_one(src + i, count - i, length));
+    out += utf16_put(dst + out, decode_one(src + i, count - i, length));
     i += length;
   }
-  return {i, out};
+  return {i, out, UTF8_END};
 }
 
 Utf8Progress utf8_encode_scalar(const char16_t* src, int32_t count, uint8_t* dst, int32_t room) {
   if (!dst) room = UNLIMITED;
   int32_t i = 0, out = 0;
-  while (i < count && out < room) {
+  while (i < count) {
+    if (out >= room) return {i, out, UTF8_ROOM};
     uint32_t value = src[i];
     int32_t units = 1;
     int32_t bytes = value < 0x80 ? 1 : value < 0x800 ? 2 : 3;
     if (utf16_is_high_surrogate(value)) {
-      if (i + 1 >= count || !utf16_is_low_surrogate(src[i + 1])) break;
+      if (i + 1 >= count || !utf16_is_low_surrogate(src[i + 1])) return {i, out, UTF8_UNPAIRED};
       value = 0x10000 + ((value & 0x3FF) << 10 | (src[i + 1] & 0x3FFu));
       units = 2;
       bytes = 4;
@@ -76,7 +67,7 @@ Utf8Progress utf8_encode_scalar(const char16_t* src, int32_t count, uint8_t* dst
       value -= UTF8_ESCAPE_BASE;  // the byte itself
       bytes = 1;
     }
-    if (room - out < bytes) break;
+    if (room - out < bytes) return {i, out, UTF8_ROOM};
     if (dst) {
       uint8_t* p = dst + out;
       if (bytes == 1) {
@@ -94,7 +85,7 @@ Utf8Progress utf8_encode_scalar(const char16_t* src, int32_t count, uint8_t* dst
     out += bytes;
     i += units;
   }
-  return {i, out};
+  return {i, out, UTF8_END};
 }
 
 int32_t utf16_search_scalar(const char16_t* text, int32_t n, const char16_t* pattern, int32_t m) {

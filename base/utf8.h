@@ -23,6 +23,35 @@ constexpr bool utf16_is_low_surrogate(uint32_t u) { return u >= 0xDC00 && u <= 0
 // A unit that stands for a byte outside well-formed UTF-8.
 constexpr bool utf16_is_escaped_byte(uint32_t u) { return u >= 0xDC80 && u <= 0xDCFF; }
 
+// Where a line of text ends: LF or CR, as a byte of UTF-8 or 8-bit text or a UTF-16 unit.
+constexpr bool is_line_end(uint32_t unit) { return unit == '\n' || unit == '\r'; }
+
+// Writes a code point as one unit or as a surrogate pair; returns the units written.
+inline int32_t utf16_put(char16_t* dst, uint32_t value) {
+  if (value < 0x10000) {
+    dst[0] = static_cast<char16_t>(value);
+    return 1;
+  }
+  value -= 0x10000;
+  dst[0] = static_cast<char16_t>(0xD800 + (value >> 10));
+  dst[1] = static_cast<char16_t>(0xDC00 + (value & 0x3FF));
+  return 2;
+}
+
+// The units of a zero-terminated text before its terminator; 0 for null.
+inline int32_t utf16_length(const char16_t* text) {
+  if (!text) return 0;
+  // Four units a round, each tested on its own: nothing past the terminator is read.
+  const char16_t* end = text;
+  for (;; end += 4) {
+    if (!end[0]) break;
+    if (!end[1]) return static_cast<int32_t>(end - text) + 1;
+    if (!end[2]) return static_cast<int32_t>(end - text) + 2;
+    if (!end[3]) return static_cast<int32_t>(end - text) + 3;
+  }
+  return static_cast<int32_t>(end - text);
+}
+
 // What a well-formed sequence with this lead byte needs: the number of continuation bytes (0
 // when the byte leads none, ASCII included) and the range of the first of them; later ones are
 // 0x80 to 0xBF. The ranges rule out overlong forms, surrogates and values above U+10FFFF.
@@ -73,10 +102,22 @@ inline int32_t utf8_char_length(const uint8_t* s, int32_t available) {
 
 // --- Conversions -------------------------------------------------------------------------------
 
-// How far a conversion got: the input units or bytes it consumed and the output it wrote.
+// Why a conversion stopped where it did.
+enum Utf8Stop : int32_t {
+  UTF8_END,       // the input is used up
+  UTF8_ROOM,      // the next character does not fit the output
+  UTF8_LINE_END,  // a line's decoding met LF or CR, which it leaves unread
+  UTF8_CUT,       // a line's decoding met a sequence cut off by the end of its bytes, which
+                  // the bytes after them must complete
+  UTF8_UNPAIRED,  // encoding met a high surrogate without its pair, which has no bytes
+};
+
+// How far a conversion got: the input units or bytes it consumed, the output it wrote, and why
+// it stopped there.
 struct Utf8Progress {
   int32_t read;
   int32_t written;
+  Utf8Stop stop;
 };
 
 // Decodes src[0..count) into at most `room` units of dst: a surrogate pair is written whole or
@@ -86,11 +127,11 @@ Utf8Progress utf8_decode(const uint8_t* src, int32_t count, char16_t* dst, int32
 Utf8Progress utf8_decode_scalar(const uint8_t* src, int32_t count, char16_t* dst, int32_t room);
 
 // Decodes a line's bytes from src[0..count) into dst, which has room for `count` units, up to
-// the first LF or CR byte, which is not read; `read` then stops on it. A zero byte is a
-// character of the line like any other, the unit 0. With `more` set the line goes on after src:
-// a character that begins a well-formed sequence cut off by the end of src is left unread for
-// the caller to complete. Otherwise, and when a line end cuts one off, each of its bytes is
-// escaped.
+// the first LF or CR byte, which is not read (UTF8_LINE_END); `read` then stops on it. A zero
+// byte is a character of the line like any other, the unit 0. With `more` set the line goes on
+// after src: a character that begins a well-formed sequence cut off by the end of src is left
+// unread for the caller to complete (UTF8_CUT). Otherwise, and when a line end cuts one off,
+// each of its bytes is escaped.
 Utf8Progress utf8_decode_line(const uint8_t* src, int32_t count, char16_t* dst, bool more);
 Utf8Progress utf8_decode_line_scalar(const uint8_t* src, int32_t count, char16_t* dst, bool more);
 
@@ -99,6 +140,27 @@ Utf8Progress utf8_decode_line_scalar(const uint8_t* src, int32_t count, char16_t
 // after it within src. With dst null it only counts (room is then ignored).
 Utf8Progress utf8_encode(const char16_t* src, int32_t count, uint8_t* dst, int32_t room);
 Utf8Progress utf8_encode_scalar(const char16_t* src, int32_t count, uint8_t* dst, int32_t room);
+
+// Encodes src[0..count) piece by piece into `piece`, `room` bytes (at least 4) that the caller
+// provides, and hands each piece to sink(const uint8_t* bytes, int32_t n), so that a text of
+// any length is written without a copy of its own. Stops where utf8_encode does: at the end, or
+// before a high surrogate without its pair (UTF8_UNPAIRED). Returns the progress over the text.
+template <typename Sink>
+Utf8Progress utf8_encode_pieces(const char16_t* src, int32_t count, uint8_t* piece, int32_t room,
+                                Sink&& sink) {
+  Utf8Progress total = {0, 0, UTF8_END};
+  while (total.read < count) {
+    Utf8Progress part = utf8_encode(src + total.read, count - total.read, piece, room);
+    if (part.written > 0) sink(piece, part.written);
+    total.read += part.read;
+    total.written += part.written;
+    if (part.stop == UTF8_UNPAIRED) {
+      total.stop = UTF8_UNPAIRED;
+      break;
+    }
+  }
+  return total;
+}
 
 // The index of the first occurrence of pattern[0..m) in text[0..n), or -1; an empty pattern
 // (m <= 0) is never found.

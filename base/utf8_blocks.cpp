@@ -30,9 +30,6 @@ inline __m128i shift_down(__m128i v, int32_t n) {
   return _mm_or_si128(_mm_or_si128(own, from_high), far_high);
 }
 
-// Whether a byte (below 0x80) ends a line's text.
-inline bool line_stop(uint8_t byte) { return byte == '\n' || byte == '\r'; }
-
 // The bytes of a vector that end a run of plain ASCII: those from 0x80 up and, for a line, both
 // line ends; one bit each.
 template <bool Line>
@@ -76,10 +73,11 @@ Utf8Progress decode_blocks(const uint8_t* src, int32_t count, char16_t* dst, int
     }
     // One character at a time until plain ASCII with room for a block follows.
     for (;;) {
-      if (i >= count || out >= room) return {i, out};
+      if (i >= count) return {i, out, UTF8_END};
+      if (out >= room) return {i, out, UTF8_ROOM};
       uint8_t byte = src[i];
       if (byte < 0x80) {
-        if (Line && line_stop(byte)) return {i, out};
+        if (Line && is_line_end(byte)) return {i, out, UTF8_LINE_END};
         if (count - i >= BLOCK && room - out >= BLOCK) break;
         if (count - i >= 8 && room - out >= 8) {  // half a block near the end
           __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + i));
@@ -115,7 +113,7 @@ Utf8Progress decode_blocks(const uint8_t* src, int32_t count, char16_t* dst, int
       }
       // Only a sequence that the end of the bytes cuts off needs the bytes after them.
       if (Line && more && count - i < 4 && utf8_char_length(src + i, count - i) == 0) {
-        return {i, out};
+        return {i, out, UTF8_CUT};
       }
       uint32_t value = 0;
       int32_t length = utf8_sequence(src + i, count - i, value);
@@ -123,17 +121,13 @@ Utf8Progress decode_blocks(const uint8_t* src, int32_t count, char16_t* dst, int
         value = UTF8_ESCAPE_BASE + byte;
         length = 1;
       }
-      if (value < 0x10000) {
-        if (Write) dst[out] = static_cast<char16_t>(value);
-        ++out;
+      if (value >= 0x10000 && room - out < 2) {
+        return {i, out, UTF8_ROOM};  // a pair is written whole or not at all
+      }
+      if (Write) {
+        out += utf16_put(dst + out, value);
       } else {
-        if (room - out < 2) return {i, out};  // a pair is written whole or not at all
-        if (Write) {
-          value -= 0x10000;
-          dst[out] = static_cast<char16_t>(0xD800 + (value >> 10));
-          dst[out + 1] = static_cast<char16_t>(0xDC00 + (value & 0x3FF));
-        }
-        out += 2;
+        out += value < 0x10000 ? 1 : 2;
       }
       i += length;
     }
@@ -168,7 +162,8 @@ Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint8_t* dst, int
       out += BLOCK;
     }
     for (;;) {
-      if (i >= count || out >= room) return {i, out};
+      if (i >= count) return {i, out, UTF8_END};
+      if (out >= room) return {i, out, UTF8_ROOM};
       uint32_t u = src[i];
       if (u < 0x80) {
         if (count - i >= BLOCK && room - out >= BLOCK) break;
@@ -191,7 +186,7 @@ Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint8_t* dst, int
         continue;
       }
       if (u < 0x800) {
-        if (room - out < 2) return {i, out};
+        if (room - out < 2) return {i, out, UTF8_ROOM};
         if (Write) {
           dst[out] = static_cast<uint8_t>(0xC0 | u >> 6);
           dst[out + 1] = static_cast<uint8_t>(0x80 | (u & 0x3F));
@@ -199,8 +194,8 @@ Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint8_t* dst, int
         out += 2;
         ++i;
       } else if (utf16_is_high_surrogate(u)) {
-        if (i + 1 >= count || !utf16_is_low_surrogate(src[i + 1])) return {i, out};
-        if (room - out < 4) return {i, out};
+        if (i + 1 >= count || !utf16_is_low_surrogate(src[i + 1])) return {i, out, UTF8_UNPAIRED};
+        if (room - out < 4) return {i, out, UTF8_ROOM};
         if (Write) {
           uint32_t cp = 0x10000 + ((u & 0x3FF) << 10 | (src[i + 1] & 0x3FFu));
           dst[out] = static_cast<uint8_t>(0xF0 | cp >> 18);
@@ -215,7 +210,7 @@ Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint8_t* dst, int
         ++out;
         ++i;
       } else {
-        if (room - out < 3) return {i, out};
+        if (room - out < 3) return {i, out, UTF8_ROOM};
         if (Write) {
           dst[out] = static_cast<uint8_t>(0xE0 | u >> 12);
           dst[out + 1] = static_cast<uint8_t>(0x80 | ((u >> 6) & 0x3F));

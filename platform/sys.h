@@ -59,9 +59,9 @@ int32_t sys_arg(int32_t index, char16_t* dst, int32_t room);
 
 // --- Text (text.cpp) ----------------------------------------------------------------------
 
-// Case mapping, wide-string search and comparison, and the 8-bit code page, for the string
-// operations. POSIX: the process locale's tables, towlower and ISO 8859-1. Windows: CharUpperW
-// and CharLowerW, msvcrt's wcsstr, wcsncmp and _wcsnicmp, and the ANSI code page.
+// Case mapping, wide-string comparison and the 8-bit code page, for the string operations.
+// POSIX: the process locale's tables, towlower and ISO 8859-1. Windows: CharUpperW and
+// CharLowerW, msvcrt's wcsncmp and _wcsnicmp, and the ANSI code page.
 
 // Upper-cases a zero-terminated text in place, one unit for one unit. POSIX: ASCII a to z, and
 // towupper for the other units below 0x8000 when it gives one such unit.
@@ -72,8 +72,6 @@ char16_t sys_fold_lead(char16_t unit);
 // Folds any other unit of a case-insensitive search. POSIX: towlower, for units below 0x8000
 // only. Windows: CharLowerW.
 char16_t sys_fold(char16_t unit);
-// The first occurrence of a non-empty pattern in a text, or null.
-const char16_t* sys_text_search(const char16_t* text, const char16_t* pattern);
 // Compares at most n units, stopping after a terminator that both share: 0 when they match.
 // The folded form compares case-insensitively (POSIX: sys_fold on both sides).
 int sys_text_compare(const char16_t* a, const char16_t* b, int32_t n);
@@ -157,8 +155,8 @@ int32_t sys_dir_entry_name(const DirectoryScan* scan, char16_t* dst);
 // Closes the native handle and releases what the record owns; the caller then frees it.
 void sys_dir_close(DirectoryScan* scan);
 // The current directory with a trailing separator as UTF-16 in dst (SYS_PATH_UNITS of room);
-// returns its length, 0 when it cannot be had or does not fit (POSIX: 4095 bytes before the
-// separator; Windows: 259 units).
+// returns its length, 0 when it cannot be had or does not fit (POSIX: a path of more than 4095
+// bytes before the separator; Windows: more than 259 units).
 int32_t sys_current_directory(char16_t* dst);
 bool sys_delete_file(const char16_t* name);
 

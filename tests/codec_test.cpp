@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/sys.h"
 #include "base/utf8.h"
+#include "platform/sys.h"
 #include "support.h"
 
 using Codec = StackTest;
@@ -198,7 +198,7 @@ TEST_F(Codec, AnyBytesAndAnyValidTextSurviveTheRoundTrip) {
 TEST_F(Codec, BlockKernelsGiveWhatTheScalarReferencesGiveAtEveryLength) {
   // The same progress and the same output up to where it got; a kernel may store beyond that.
   auto agree = [](Utf8Progress a, Utf8Progress b, const auto& fast, const auto& slow) {
-    return a.read == b.read && a.written == b.written &&
+    return a.read == b.read && a.written == b.written && a.stop == b.stop &&
            std::equal(fast.begin(), fast.begin() + a.written, slow.begin());
   };
   Random rng{0x2545F4914F6CDD1Du};

@@ -8,9 +8,9 @@
 #include <unistd.h>
 #include <wchar.h>
 
-#include "platform/sys.h"
 #include "base/terminal_text.h"
 #include "base/utf8.h"
+#include "platform/sys.h"
 
 namespace {
 
@@ -154,20 +154,13 @@ bool one_terminal() {
 
 // The line is encoded piece by piece on the stack rather than in a heap copy: it reaches the
 // console also when memory has run out, and it may be the report of a page that failed then.
-// A piece ends before a pair that it would cut; the encoding stops before a high surrogate
-// without its pair, which ends the text.
+// A high surrogate without its pair ends the text.
 void write_bytes_of(const char16_t* text, int32_t length) {
   uint8_t bytes[PIECE_BYTES];
-  for (;;) {
-    int32_t take = length < PIECE_UNITS ? length : PIECE_UNITS;
-    Utf8Progress done = utf8_encode(text, take, bytes, PIECE_BYTES - 1);
-    text += done.read;
-    length -= done.read;
-    bool last = done.read == 0 || length == 0;  // the end, or a high surrogate without its pair
-    if (last) bytes[done.written++] = '\n';
-    fwrite(bytes, 1, static_cast<size_t>(done.written), stdout);
-    if (last) break;
-  }
+  utf8_encode_pieces(text, length, bytes, PIECE_BYTES, [](const uint8_t* piece, int32_t n) {
+    fwrite(piece, 1, static_cast<size_t>(n), stdout);
+  });
+  fputc('\n', stdout);
 }
 
 // On a terminal: what terminal_text shows, which is always whole UTF-8.

@@ -13,8 +13,7 @@
 // would refuse it as too long) or holds a high surrogate without its pair, which has no bytes:
 // no other name is ever used in its place.
 inline bool native_path(const char16_t* name, char (&path)[PATH_MAX]) {
-  int32_t length = 0;
-  while (name && name[length]) ++length;
+  int32_t length = utf16_length(name);
   Utf8Progress done = utf8_encode(name, length, reinterpret_cast<uint8_t*>(path), PATH_MAX - 1);
   path[done.written] = 0;
   return done.read == length;

@@ -1,5 +1,5 @@
-// POSIX side of the string operations: case mapping from the process locale, searching and
-// comparing 16-bit texts (the C library's wide functions take 32-bit units), ISO 8859-1.
+// POSIX side of the string operations: case mapping from the process locale, comparing 16-bit
+// texts (the C library's wide functions take 32-bit units), ISO 8859-1.
 #include <ctype.h>
 #include <wctype.h>
 
@@ -33,17 +33,6 @@ char16_t sys_fold(char16_t unit) {
   if (unit >= WIDE_CASE_LIMIT) return unit;
   wint_t lower = towlower(unit);
   return lower < 0x10000 ? static_cast<char16_t>(lower) : unit;
-}
-
-const char16_t* sys_text_search(const char16_t* text, const char16_t* pattern) {
-  char16_t lead = pattern[0];
-  for (const char16_t* p = text; *p; ++p) {
-    if (*p != lead) continue;
-    int32_t j = 1;
-    while (pattern[j] && p[j] == pattern[j]) ++j;
-    if (!pattern[j]) return p;
-  }
-  return nullptr;
 }
 
 int sys_text_compare(const char16_t* a, const char16_t* b, int32_t n) {

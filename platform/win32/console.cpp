@@ -1,10 +1,10 @@
 // Windows side of the console: the standard output handle, WriteConsoleW of the shown text to a
 // console, WriteFile of the bytes to a redirected output, and the console control handler.
-#include "platform/sys.h"
-#include "platform/win32/win32.h"
 #include "base/formats.h"
 #include "base/terminal_text.h"
 #include "base/utf8.h"
+#include "platform/sys.h"
+#include "platform/win32/win32.h"
 
 namespace {
 
@@ -32,25 +32,23 @@ void write_bytes(const void* bytes, int32_t size) {
   WriteFile(output, bytes, static_cast<DWORD>(size), &written, nullptr);
 }
 
-// The text in UTF-8 or the ANSI code page, piece by piece. A piece ends before a pair that it
-// would cut; the UTF-8 encoding stops before a high surrogate without its pair, which ends the
-// text.
+// The text in UTF-8 or the ANSI code page, piece by piece. The UTF-8 encoding stops before a
+// high surrogate without its pair, which ends the text; an ANSI piece ends before a pair that it
+// would cut.
 void write_encoded(const char16_t* text, int32_t length, int32_t format) {
-  char bytes[PIECE_BYTES];
+  uint8_t bytes[PIECE_BYTES];
+  if (format == TEXT_UTF8) {
+    utf8_encode_pieces(text, length, bytes, PIECE_BYTES,
+                       [](const uint8_t* piece, int32_t n) { write_bytes(piece, n); });
+    return;
+  }
+  char* ansi = reinterpret_cast<char*>(bytes);
   for (const char16_t* p = text; length > 0;) {
     int32_t take = length < PIECE_UNITS ? length : PIECE_UNITS;
-    if (format == TEXT_UTF8) {
-      Utf8Progress done = utf8_encode(p, take, reinterpret_cast<uint8_t*>(bytes), PIECE_BYTES);
-      write_bytes(bytes, done.written);
-      if (done.read == 0) break;
-      p += done.read;
-      length -= done.read;
-    } else {
-      if (take > 1 && take < length && utf16_is_high_surrogate(p[take - 1])) --take;
-      write_bytes(bytes, sys_ansi_encode(p, take, bytes, PIECE_BYTES));
-      p += take;
-      length -= take;
-    }
+    if (take > 1 && take < length && utf16_is_high_surrogate(p[take - 1])) --take;
+    write_bytes(ansi, sys_ansi_encode(p, take, ansi, PIECE_BYTES));
+    p += take;
+    length -= take;
   }
 }
 

@@ -2,6 +2,7 @@
 // directory and DeleteFileW. Paths are UTF-16 and pass to the W functions as they are.
 #include <cstring>
 
+#include "base/utf8.h"
 #include "platform/sys.h"
 #include "platform/win32/win32.h"
 
@@ -15,20 +16,14 @@ namespace {
 
 constexpr DWORD CWD_UNITS = 260;  // a directory of up to 259 units, its "\" and no more
 
-size_t length_of(const char16_t* text) {
-  size_t n = 0;
-  while (text && text[n]) ++n;
-  return n;
-}
-
 }  // namespace
 
 int32_t sys_dir_scan_size() { return sizeof(DirectoryScan); }
 
 bool sys_dir_open(DirectoryScan* scan, const char16_t* directory, const char16_t* pattern) {
   if (!pattern || !pattern[0]) pattern = u"*.*";
-  size_t dir_units = length_of(directory);
-  size_t pattern_units = length_of(pattern);
+  auto dir_units = static_cast<size_t>(utf16_length(directory));
+  auto pattern_units = static_cast<size_t>(utf16_length(pattern));
   // Room for the directory, a separator, the pattern and the terminator.
   auto* search = static_cast<char16_t*>(sys_heap_alloc((dir_units + pattern_units) * 2 + 4));
   if (!search) return false;

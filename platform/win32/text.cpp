@@ -1,5 +1,5 @@
-// Windows side of the string operations: USER32's case mapping, msvcrt's wide-string search
-// and comparison, and the ANSI code page.
+// Windows side of the string operations: USER32's case mapping, msvcrt's wide-string
+// comparison, and the ANSI code page.
 #include <wchar.h>
 
 #include "platform/sys.h"
@@ -20,10 +20,6 @@ void sys_text_upper(char16_t* text) { CharUpperW(wide(text)); }
 char16_t sys_fold_lead(char16_t unit) { return lower_one(unit); }
 
 char16_t sys_fold(char16_t unit) { return lower_one(unit); }
-
-const char16_t* sys_text_search(const char16_t* text, const char16_t* pattern) {
-  return reinterpret_cast<const char16_t*>(wcsstr(wide(text), wide(pattern)));
-}
 
 int sys_text_compare(const char16_t* a, const char16_t* b, int32_t n) {
   return wcsncmp(wide(a), wide(b), static_cast<size_t>(n));

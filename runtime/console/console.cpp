@@ -1,8 +1,9 @@
 // Console: the output format and the order of the platform's console steps.
 #include "runtime/console/console.h"
 
-#include "platform/sys.h"
 #include "base/formats.h"
+#include "base/utf8.h"
+#include "platform/sys.h"
 
 namespace {
 constinit int32_t output_format = TEXT_UTF8;  // for output that is not a console
@@ -16,11 +17,7 @@ int32_t console_open(int32_t format) {
   return 1;
 }
 
-void console_write_line(const char16_t* text) {
-  int32_t length = 0;
-  while (text && text[length]) ++length;
-  console_write_line_n(text, length);
-}
+void console_write_line(const char16_t* text) { console_write_line_n(text, utf16_length(text)); }
 
 void console_write_line_n(const char16_t* text, int32_t length) {
   sys_console_write_line(text, length, output_format);

@@ -2,8 +2,8 @@
 // serves reading and writing in turn is in stream.cpp, the line readers are in read.cpp.
 #include "runtime/files/files.h"
 
-#include "platform/sys.h"
 #include "base/utf8.h"
+#include "platform/sys.h"
 #include "runtime/files/stream.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
@@ -19,7 +19,7 @@ constinit int32_t close_all_ok = 1;
 int32_t close_stream(intptr_t number) {
   FileStream* s = file_table.get(number);
   if (!s) return 0;
-  if (s->buffer) {
+  if (s->size) {
     stream_flush(s);
     mem_free(s->buffer);
   }
@@ -48,13 +48,15 @@ intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32
     file_table.free(id);
     return 0;
   }
+  // A buffer holds at least the bytes that a reader looks at together.
+  int32_t size = file_buffer_size < STREAM_WINDOW_MAX ? STREAM_WINDOW_MAX : file_buffer_size;
   uint8_t* buffer = nullptr;
   if (file_buffer_size > 0 && !(flags & FILE_NO_BUFFER)) {
-    buffer = static_cast<uint8_t*>(mem_alloc(static_cast<size_t>(file_buffer_size)));
+    buffer = static_cast<uint8_t*>(mem_alloc(static_cast<size_t>(size)));
   }
   s->file = file;
-  s->buffer = buffer;
-  s->size = buffer ? file_buffer_size : 0;
+  s->buffer = buffer ? buffer : s->ahead;
+  s->size = buffer ? size : 0;
   s->count = 0;
   s->fill = 0;
   s->mode = STREAM_READ;
@@ -153,26 +155,21 @@ int32_t file_eof(intptr_t number) {
   FileStream* s = file_table.get(number);
   if (!s) return 0;
   if (s->ended) return 1;
-  // A character takes at least one byte, a UTF-16 unit two.
+  // A character takes at least one byte, a UTF-16 unit two. The answer comes from the bytes
+  // at hand, not from an earlier read having run into the end.
   int32_t unit = s->format == TEXT_UTF16 || s->format == TEXT_UTF16BE ? 2 : 1;
-  // Read-ahead at hand: the probe below would take bytes of it and give them back.
-  if (s->mode == STREAM_READ && s->count >= unit) return 0;
-  // Buffered or not, the probe reads and gives back what it read, so the answer does not depend
-  // on an earlier read having run into the end.
-  uint8_t bytes[2];
-  int32_t got = stream_read(s, bytes, unit);
-  if (got > 0) stream_unread(s, got);
-  return got < unit ? 1 : 0;
+  const uint8_t* ahead;
+  return stream_window(s, unit, ahead) < unit ? 1 : 0;
 }
 
 int32_t file_detect_format(intptr_t number) {
   FileStream* s = file_table.get(number);
   if (!s) return 0;
-  uint8_t mark[2];
-  int32_t got = stream_read(s, mark, 2);
-  if (got > 0) stream_unread(s, got);
-  if (got == 2 && mark[0] == 0xFF && mark[1] == 0xFE) s->format = TEXT_UTF16;
-  if (got == 2 && mark[0] == 0xFE && mark[1] == 0xFF) s->format = TEXT_UTF16BE;
+  const uint8_t* mark;
+  if (stream_window(s, 2, mark) >= 2) {
+    if (mark[0] == 0xFF && mark[1] == 0xFE) s->format = TEXT_UTF16;
+    if (mark[0] == 0xFE && mark[1] == 0xFF) s->format = TEXT_UTF16BE;
+  }
   return s->format;
 }
 
@@ -219,17 +216,14 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
   // as stream_write takes any other; a longer one costs no copy of its own. Every encoding stops
   // before a high surrogate that has no pair.
   if (format == TEXT_UTF8) {
-    if (s->mode == STREAM_WRITE && s->buffer && 3 * static_cast<int64_t>(length) < s->count) {
+    if (s->mode == STREAM_WRITE && s->size && 3 * static_cast<int64_t>(length) < s->count) {
       return put_utf8(s, text, length);
     }
     uint8_t piece[8192];
     int32_t written = 0;
-    for (int32_t done = 0; done < length;) {
-      Utf8Progress part = utf8_encode(text + done, length - done, piece, sizeof piece);
-      if (part.written == 0) break;  // at such a surrogate
-      written += stream_write(s, piece, part.written);
-      done += part.read;
-    }
+    utf8_encode_pieces(text, length, piece, sizeof piece, [&](const uint8_t* bytes, int32_t n) {
+      written += stream_write(s, bytes, n);
+    });
     return written;
   }
 
@@ -255,7 +249,7 @@ void write_line(FileStream* s, const char16_t* text, int32_t length, int32_t for
   // A UTF-8 line and its line end straight into the buffer in one go, when both fit there as
   // write_text would put them. The line end's units are ASCII, each its own byte.
   int32_t end_length = str_len(SYS_LINE_END);
-  if (file_format(format, s->format) == TEXT_UTF8 && s->mode == STREAM_WRITE && s->buffer &&
+  if (file_format(format, s->format) == TEXT_UTF8 && s->mode == STREAM_WRITE && s->size &&
       3 * static_cast<int64_t>(length) + end_length < s->count) {
     put_utf8(s, text, length);
     uint8_t* end = s->buffer + (s->size - s->count);

@@ -35,20 +35,31 @@ void enter_read_mode(FileStream* s) {
 
 }  // namespace
 
+void stream_fill(FileStream* s, int32_t want) {
+  if (s->mode == STREAM_WRITE) enter_read_mode(s);
+  if (s->count >= want) return;
+  int32_t keep = s->count;
+  if (keep > 0) memmove(s->buffer, s->buffer + (s->fill - keep), static_cast<size_t>(keep));
+  s->fill = keep;
+  // A buffered stream reads as much as the buffer takes; one without a buffer reads no byte
+  // that nobody asked to see, so what it reads is what its reader takes.
+  int32_t end = s->size ? s->size : want;
+  while (s->count < want) {
+    int32_t got = read_through(s, s->buffer + s->fill, end - s->fill);
+    if (got <= 0) break;
+    s->fill += got;
+    s->count += got;
+  }
+}
+
 int32_t stream_read(FileStream* s, void* dst, int32_t n) {
   if (s->mode == STREAM_WRITE) enter_read_mode(s);
   if (n <= 0) return 0;
   auto* out = static_cast<uint8_t*>(dst);
-  if (!s->buffer) return read_through(s, out, n);
-
-  if (n <= s->count) {
-    memcpy(out, s->buffer + (s->fill - s->count), static_cast<size_t>(n));
-    s->count -= n;
-    return n;
-  }
-  int32_t done = s->count;
+  int32_t done = n < s->count ? n : s->count;
   memcpy(out, s->buffer + (s->fill - s->count), static_cast<size_t>(done));
-  s->count = 0;
+  s->count -= done;
+  if (done == n) return n;
   int32_t wanted = n - done;
   if (wanted < s->size) {
     int32_t got = read_through(s, s->buffer, s->size);
@@ -60,19 +71,6 @@ int32_t stream_read(FileStream* s, void* dst, int32_t n) {
   }
   s->fill = 0;
   return done + read_through(s, out + done, wanted);
-}
-
-int32_t stream_refill(FileStream* s) {
-  if (s->mode == STREAM_WRITE) enter_read_mode(s);
-  int32_t keep = s->count;
-  if (keep > 0) memmove(s->buffer, s->buffer + (s->fill - keep), static_cast<size_t>(keep));
-  s->fill = keep;
-  int32_t got = read_through(s, s->buffer + keep, s->size - keep);
-  if (got > 0) {
-    s->fill += got;
-    s->count += got;
-  }
-  return got;
 }
 
 int32_t stream_write(FileStream* s, const void* src, int32_t n) {
@@ -90,7 +88,7 @@ int32_t stream_write(FileStream* s, const void* src, int32_t n) {
     s->count = s->size;
     s->fill = 0;
   }
-  if (!s->buffer) {
+  if (!s->size) {
     int32_t written = write_through(s, src, n);
     if (!sys_file_flush(s->file)) s->error = 1;
     return written;
@@ -110,23 +108,10 @@ int32_t stream_write(FileStream* s, const void* src, int32_t n) {
 }
 
 int32_t stream_flush(FileStream* s) {
-  if (s->mode != STREAM_WRITE || !s->buffer) return 0;
+  if (s->mode != STREAM_WRITE || !s->size) return 0;
   int32_t pending = s->size - s->count;
   s->count = s->size;
   return pending > 0 ? write_through(s, s->buffer, pending) : 0;
-}
-
-void stream_unread(FileStream* s, int32_t n) {
-  if (s->buffer && s->fill - s->count >= n) {
-    s->count += n;
-    return;
-  }
-  // Some of those bytes came before the last refill (or the stream has no buffer): move the
-  // file back over them and over the read-ahead, which is dropped.
-  bool moved = sys_file_seek(s->file, -static_cast<int64_t>(s->count + n), SYS_SEEK_CURRENT);
-  s->count = 0;
-  s->fill = 0;
-  if (!moved) stream_read_failed(s);  // the bytes given back are lost to the reader
 }
 
 void stream_read_failed(FileStream* s) {
@@ -134,9 +119,4 @@ void stream_read_failed(FileStream* s) {
   s->error = 1;
   s->ended = 1;
   if (s->mode == STREAM_READ) s->count = 0;
-}
-
-int32_t stream_getc_slow(FileStream* s) {
-  uint8_t byte;
-  return stream_read(s, &byte, 1) == 1 ? byte : -1;
 }

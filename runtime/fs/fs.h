@@ -41,7 +41,8 @@ void dir_finish(intptr_t number);
 void dir_end();
 
 // The current working directory with a trailing separator ("/" or "\"), or the empty string
-// when it cannot be had or does not fit (POSIX: 4096 bytes; Windows: 259 units).
+// when it cannot be had or does not fit (POSIX: a path of more than 4095 bytes before the
+// separator; Windows: more than 259 units).
 void fs_current_directory(int32_t offset);
 
 // Deletes a file: non-zero on success, 0 otherwise (missing, no permission, in use, null).

@@ -2,8 +2,8 @@
 // 8-bit code page through the platform, byte strings on the heap and decoding onto the stack.
 #include <cstring>
 
-#include "platform/sys.h"
 #include "base/utf8.h"
+#include "platform/sys.h"
 #include "runtime/strings/strings.h"
 
 namespace {
@@ -60,12 +60,8 @@ int32_t text_encode(uint32_t codepage, uint32_t, const char16_t* src, int32_t co
   if (codepage == CP_UTF8) {
     Utf8Progress done = utf8_encode(src, count, reinterpret_cast<uint8_t*>(dst), size);
     // A conversion that meets an unpaired high surrogate before its last unit reports failure;
-    // a size query counts what came before it. With room left, only such a surrogate stops it
-    // before a unit that is not its pair.
-    if (dst && done.read + 1 < count && done.written < size &&
-        utf16_is_high_surrogate(src[done.read]) && !utf16_is_low_surrogate(src[done.read + 1])) {
-      return 0;
-    }
+    // a size query counts what came before it.
+    if (dst && done.stop == UTF8_UNPAIRED && done.read + 1 < count) return 0;
     return done.written;
   }
   if (codepage == CP_ACP) return sys_ansi_encode(src, count, dst, size);

@@ -19,7 +19,7 @@
 // --- TempStringStack -----------------------------------------------------------------------
 
 struct TempStringStack {
-  char* buffer;      // heap block of capacity + 10 bytes (16 bytes right after temp_init)
+  char* buffer;      // heap block of capacity + 10 bytes (16 bytes while the stack is new)
   int32_t top;       // byte offset of the end of the stack; after a producer, its terminator
   int32_t capacity;  // usable bytes
 };
@@ -48,9 +48,13 @@ char16_t* temp_reserve(int32_t n, int32_t offset);
 void temp_trim(int32_t n);
 // The empty result at the offset: a terminator there, with top on it.
 void temp_empty(int32_t offset);
-// Drops everything from the offset up (top = offset) and hands the room of an oversized stack
-// back to the heap, so that a huge value does not keep its memory after it is gone.
-void temp_release(int32_t offset);
+// The length in units of the value from the mark up to top, as a producer left it (a line read
+// from a file may hold zero units, so its terminator does not tell).
+inline int32_t temp_length(int32_t mark) { return (temp_stack.top - mark) / 2; }
+// Whether the value from the mark up to top is larger than the room the stack keeps (1 MiB).
+// Storing such a value with str_assign_temp gives that room back; a caller that holds another
+// copy of it can let that go first, so that it is never held three times.
+bool temp_oversized(int32_t mark);
 // 0 when p lies outside [buffer, buffer + top]; otherwise (p - buffer) + 1.
 int32_t temp_locate(const void* p);
 // The pointer for a temp_locate result, computed with the current buffer.
@@ -65,7 +69,9 @@ void str_concat(const char16_t* text);
 // A null text frees the buffer and sets the variable to null. The text must not be the
 // variable's own buffer.
 void str_assign(char16_t*& var, const char16_t* text);
-// Stores the bytes from mark up to top as the variable's value and restores top to mark.
+// Stores the bytes from mark up to top as the variable's value and restores top to mark. An
+// oversized value (temp_oversized) leaves no room behind: alone on the stack, the variable takes
+// the stack's block and the stack starts anew; otherwise it is copied and the stack shrinks.
 void str_assign_temp(char16_t*& var, int32_t mark);
 // Copies n units (n >= 0) from src to dst, which may overlap, and writes a 0 unit at dst[n].
 void str_copy_n(char16_t* dst, const char16_t* src, int32_t n);

@@ -2,6 +2,7 @@
 #include <bit>
 #include <cstring>
 
+#include "base/utf8.h"
 #include "platform/sys.h"
 #include "runtime/strings/strings.h"
 
@@ -15,6 +16,14 @@ constexpr int32_t kShrinkLimit = 1048576;  // an oversized stack shrinks back to
 constexpr int32_t kSpare = 10;             // bytes beyond capacity: terminator and one more unit
 constexpr int32_t kSmallValue = 512;       // bytes: a stored value's smallest buffer
 constexpr int32_t kRoundedValue = 65536;   // bytes: buffers up to this size are powers of two
+
+// A new stack: empty, with a capacity of 16 bytes in a block of 16.
+void start_empty() {
+  temp_stack.buffer = static_cast<char*>(sys_string_alloc(kInitialCapacity));
+  if (!temp_stack.buffer) sys_exit(1);
+  temp_stack.top = 0;
+  temp_stack.capacity = kInitialCapacity;
+}
 
 // The stack can't go on without its buffer; no caller can recover from that.
 void resize_buffer(int32_t capacity) {
@@ -37,10 +46,7 @@ size_t value_buffer_size(int32_t bytes) {
 
 void temp_init() {
   sys_string_heap_start();
-  temp_stack.buffer = static_cast<char*>(sys_string_alloc(kInitialCapacity));
-  if (!temp_stack.buffer) sys_exit(1);
-  temp_stack.top = 0;
-  temp_stack.capacity = kInitialCapacity;
+  start_empty();
 }
 
 void temp_end() {
@@ -64,7 +70,7 @@ char16_t* temp_reserve(int32_t n, int32_t offset) {
 
 void temp_empty(int32_t offset) { temp_reserve(0, offset)[0] = 0; }
 
-void temp_release(int32_t offset) { temp_reserve(0, offset); }
+bool temp_oversized(int32_t mark) { return temp_stack.top - mark > kShrinkLimit; }
 
 void temp_trim(int32_t n) { temp_stack.top -= 2 * n; }
 
@@ -106,23 +112,23 @@ void str_assign(char16_t*& var, const char16_t* text) {
 
 void str_assign_temp(char16_t*& var, int32_t mark) {
   int32_t bytes = temp_stack.top - mark;
-  if (mark == 0 && bytes > kShrinkLimit) {
-    // A huge value alone on the stack: the variable takes the stack's block, trimmed to the
-    // value, and the stack starts afresh. No copy of the value, and no fresh memory for one.
-    char* fresh = static_cast<char*>(sys_string_alloc(kInitialCapacity + kSpare));
-    if (!fresh) sys_exit(1);
+  bool oversized = temp_oversized(mark);
+  if (oversized && mark == 0) {
+    // Alone on the stack: the variable takes the stack's block, trimmed to the value, and the
+    // stack starts anew. No copy of the value, and no fresh memory for one.
     auto* taken = reinterpret_cast<char16_t*>(temp_stack.buffer);
     taken[bytes / 2] = 0;
     void* trimmed = sys_string_realloc(taken, static_cast<size_t>(bytes) + kSpare);
     sys_string_free(var);
     var = trimmed ? static_cast<char16_t*>(trimmed) : taken;
-    temp_stack = {fresh, 0, kInitialCapacity};
+    start_empty();
     return;
   }
   var = static_cast<char16_t*>(sys_string_realloc(var, value_buffer_size(bytes)));
   if (!var) sys_exit(1);
   str_copy_n(var, temp_at(mark), bytes / 2);
   temp_stack.top = mark;
+  if (oversized) temp_reserve(0, mark);  // shrinks the stack back to 1 MiB
 }
 
 char16_t* str_dup(const char16_t* text) {
@@ -134,15 +140,4 @@ char16_t* str_dup(const char16_t* text) {
 
 void str_free(char16_t* copy) { sys_free(copy); }
 
-int32_t str_len(const char16_t* text) {
-  if (!text) return 0;
-  // Four units a round, each tested on its own: nothing past the terminator is read.
-  const char16_t* end = text;
-  for (;; end += 4) {
-    if (!end[0]) break;
-    if (!end[1]) return static_cast<int32_t>(end - text) + 1;
-    if (!end[2]) return static_cast<int32_t>(end - text) + 2;
-    if (!end[3]) return static_cast<int32_t>(end - text) + 3;
-  }
-  return static_cast<int32_t>(end - text);
-}
+int32_t str_len(const char16_t* text) { return utf16_length(text); }

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "fuzz.h"
 #include "base/utf8.h"
+#include "fuzz.h"
 #include "runtime/strings/strings.h"
 
 namespace {
@@ -122,7 +122,9 @@ constexpr char16_t EDGE_UNITS[] = {0x0000, 'a',    0x7F,   0x80,   0x7FF,  0x800
                                    0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDC7F, 0xDC80,
                                    0xDCFF, 0xDD00, 0xDFFF, 0xE000, 0xFFFF};
 
-bool same(Utf8Progress a, Utf8Progress b) { return a.read == b.read && a.written == b.written; }
+bool same(Utf8Progress a, Utf8Progress b) {
+  return a.read == b.read && a.written == b.written && a.stop == b.stop;
+}
 
 // A destination of exactly `room` elements on the heap, so that a write beyond it is a finding.
 template <typename T>

@@ -1,9 +1,9 @@
 // The file library's line reader over arbitrary contents, in each text format (UTF-16 in both
 // byte orders) and with buffers of any size (so every line end, zero and character can straddle
-// a refill), against a small model of the line rules. Every line read is written to a target opened over the previous run's target,
-// as the conversion does: the target must hold exactly the lines and their line ends. The line
-// decoder's block kernel gives what its scalar reference gives on the same bytes, cut at every
-// block edge, whether the line may go on after them or not.
+// a refill), against a small model of the line rules. Every line read is written to a target opened
+// over the previous run's target, as the conversion does: the target must hold exactly the lines
+// and their line ends. The line decoder's block kernel gives what its scalar reference gives on the
+// same bytes, cut at every block edge, whether the line may go on after them or not.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz.h"
 #include "base/utf8.h"
+#include "fuzz.h"
 #include "runtime/files/files.h"
 #include "runtime/strings/strings.h"
 
@@ -108,7 +108,7 @@ void line_decoders_agree(const std::string& bytes) {
     for (bool more : {false, true}) {
       Utf8Progress a = utf8_decode_line(data, count, fast.data(), more);
       Utf8Progress b = utf8_decode_line_scalar(data, count, slow.data(), more);
-      FUZZ_CHECK(a.read == b.read && a.written == b.written);
+      FUZZ_CHECK(a.read == b.read && a.written == b.written && a.stop == b.stop);
       FUZZ_CHECK(std::equal(fast.begin(), fast.begin() + a.written, slow.begin()));
     }
   }
@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t control = in.byte();
   int32_t source_buffer = BUFFER_SIZES[in.byte() % std::size(BUFFER_SIZES)];
   int32_t target_buffer = BUFFER_SIZES[in.byte() % std::size(BUFFER_SIZES)];
-  constexpr int32_t FORMATS[] = {TEXT_UTF8, TEXT_UTF8, TEXT_UTF8, TEXT_ASCII,
+  constexpr int32_t FORMATS[] = {TEXT_UTF8,  TEXT_UTF8,  TEXT_UTF8,    TEXT_ASCII,
                                  TEXT_UTF16, TEXT_UTF16, TEXT_UTF16BE, TEXT_UTF16BE};
   int32_t format = FORMATS[control & 7];
   bool raw = control & 8;
@@ -159,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string rest;
   std::vector<std::string> want = model_lines(bytes, format, !raw, rest);
   std::string target;
-  const std::string eol = format == TEXT_UTF16   ? std::string("\n\0", 2)
+  const std::string eol = format == TEXT_UTF16     ? std::string("\n\0", 2)
                           : format == TEXT_UTF16BE ? std::string("\0\n", 2)
                                                    : "\n";
   size_t count = 0;
