@@ -146,7 +146,9 @@ bool open_source() {
   dir_entry_name(kScan, mark);
   if constexpr (kEditionV02) {
     str_assign_temp(run.page_name, mark);
-    if (!file_open_read(kSource, run.page_name)) return false;
+    if (!file_open_read(kSource, run.page_name, run.rename_mode ? FILE_OPEN_DELETE : 0)) {
+      return false;
+    }
     note_source();
     set_target_name(run.page_name);
     return true;
@@ -161,6 +163,17 @@ bool open_source() {
   set_target_name(temp_at(mark));
   temp_restore(mark);
   return true;
+}
+
+// Deletes the converted page, which is still open, so that no new file can have taken its inode
+// number: a file saved under its name meanwhile is never deleted. One that had to be left under
+// the name it was moved to for the check is named, as it holds a version of the page: the line
+// is made on the stack, the aside name right after its label.
+void delete_source() {
+  int32_t mark = temp_mark();
+  str_concat(u"Kept aside : ");
+  if (file_delete(kSource, run.page_name, temp_mark()) == FILE_SET_ASIDE) print(temp_at(mark));
+  temp_restore(mark);
 }
 
 Page convert_page() {
@@ -188,20 +201,20 @@ Page convert_page() {
   }
   // A source that failed to read to its end leaves its target short.
   bool source_read = file_error(kSource) == 0;
-  file_close(kSource);
 
   // A target that survived its deletion may hold a longer old text: cut it at the new end.
   // Only a target whose every byte reached the file stands for its page; in rename mode the
   // source goes only then, once the target is on the storage device (a crash of the machine
   // must not leave an empty target and no page), and only while its name still leads to the
-  // file that was converted.
+  // file that was converted. The source stays open until its deletion has been decided.
   file_truncate(kTarget);
   if (kEditionV02 && run.rename_mode) file_sync(kTarget);
   if (!file_close(kTarget) || !source_read) {
     print(u"Write failed : ", run.target_name);
   } else if (kEditionV02 && run.rename_mode) {
-    fs_delete_file_if(run.page_name, run.page);
+    delete_source();
   }
+  file_close(kSource);
   return Page::next;
 }
 

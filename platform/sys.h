@@ -96,6 +96,8 @@ extern const char16_t SYS_LINE_END[];
 constexpr int32_t SYS_OPEN_READ = 0;    // an existing regular file (or a link to one), read only
 constexpr int32_t SYS_OPEN_UPDATE = 1;  // read and write; created when missing, contents kept
 constexpr int32_t SYS_OPEN_CREATE = 2;  // read and write; created, or emptied when it exists
+constexpr int32_t SYS_OPEN_READ_DELETE = 3;  // as SYS_OPEN_READ, for sys_file_delete later;
+                                             // Windows: with the right to delete, when granted
 // A file opened to write is a plain file: POSIX a regular file with no other name, reached
 // without following a symbolic link; Windows a disk file. POSIX: a name that holds anything else
 // is not opened; while the folder lets it be deleted, the open gives a handle on the name alone,
@@ -129,8 +131,19 @@ bool sys_file_identity(intptr_t file, FileIdentity* identity);
 // The open file's POSIX permission bits (0777 at most), -1 when they cannot be had. Windows:
 // 0666, as access there follows the folder.
 int32_t sys_file_permissions(intptr_t file);
-// Which file a name leads to (through symbolic links); false when there is none.
-bool sys_name_identity(const char16_t* name, FileIdentity* identity);
+
+// Results of sys_file_delete.
+constexpr int32_t SYS_DELETE_KEPT = 0;   // nothing was deleted; the name is as it was
+constexpr int32_t SYS_DELETE_DONE = 1;   // deleted (Windows: once the handle is closed)
+constexpr int32_t SYS_DELETE_ASIDE = 2;  // POSIX: nothing was deleted, and the file that was
+                                         // under the name is under another, in `aside`
+// Deletes the open file under `name`, the name it was opened by, and nothing else, whatever
+// takes that name at any moment. Windows: through the handle, opened with SYS_OPEN_READ_DELETE;
+// the name is not used. POSIX: the name is moved aside to a name of the process's own in the
+// same folder and deleted there if it is the open file, else moved back; when the name was taken
+// meanwhile, the moved file stays aside and its name (SYS_NAME_UNITS of room) is put in `aside`,
+// terminated.
+int32_t sys_file_delete(intptr_t file, const char16_t* name, char16_t* aside);
 // Closes the file; false when the system reported an error (data may be lost).
 bool sys_file_close(intptr_t file);
 

@@ -478,6 +478,40 @@ TEST_F(FileStreams, AReadErrorEndsTheFileAndMakesItIncomplete) {
 }
 #endif
 
+// A deletion reaches only the file open under the number, whatever its name leads to by then:
+// the file goes, another file saved under its name stays, and a link goes but not what it leads
+// to. Nothing is left under another name.
+TEST_F(FileStreams, DeletionReachesOnlyTheOpenFile) {
+  auto delete_and_close = [](const char16_t* name) {
+    int32_t mark = temp_mark();
+    int32_t result = file_delete(0, name, mark);
+    EXPECT_EQ(at(mark), u"");
+    temp_restore(mark);
+    file_close(0);
+    return result;
+  };
+  put("page", "x");
+  ASSERT_NE(file_open_read(0, u"page", FILE_OPEN_DELETE), 0);
+  EXPECT_EQ(delete_and_close(u"page"), FILE_DELETED);
+  EXPECT_FALSE(fs::exists("page"));
+  EXPECT_EQ(delete_and_close(u"page"), FILE_KEPT);  // no file open
+#ifndef _WIN32
+  put("page", "old");
+  put("saved", "new");
+  ASSERT_NE(file_open_read(0, u"page", FILE_OPEN_DELETE), 0);
+  fs::rename("saved", "page");
+  EXPECT_EQ(delete_and_close(u"page"), FILE_KEPT);
+  EXPECT_EQ(get("page"), "new");
+  put("file", "x");
+  fs::create_symlink("file", "link");
+  ASSERT_NE(file_open_read(0, u"link", FILE_OPEN_DELETE), 0);
+  EXPECT_EQ(delete_and_close(u"link"), FILE_DELETED);
+  EXPECT_FALSE(fs::is_symlink("link"));
+  EXPECT_EQ(get("file"), "x");
+#endif
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), windows_build() ? 0 : 2);
+}
+
 TEST_F(FileStreams, OnlyRegularFilesOpenForReading) {
   fs::create_directory("sub");
   put("page", "x");

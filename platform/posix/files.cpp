@@ -1,5 +1,6 @@
 // POSIX side of the file primitives: libc streams over UTF-8 names. Each stream is made
 // unbuffered, so the file library's own buffer is the only one and a failed write shows at once.
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -105,8 +106,8 @@ FileIdentity identity_of(const struct stat& status) {
 intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t, int32_t permissions) {
   char path[PATH_MAX];
   if (!native_path(name, path)) return 0;
-  FILE* stream =
-      kind == SYS_OPEN_READ ? open_regular(path) : open_writable(path, kind, permissions);
+  bool read = kind == SYS_OPEN_READ || kind == SYS_OPEN_READ_DELETE;
+  FILE* stream = read ? open_regular(path) : open_writable(path, kind, permissions);
   if (!stream) return 0;
   setvbuf(stream, nullptr, _IONBF, 0);
   return reinterpret_cast<intptr_t>(stream);
@@ -158,10 +159,74 @@ int32_t sys_file_permissions(intptr_t file) {
   return static_cast<int32_t>(status.st_mode & 0777);
 }
 
-bool sys_name_identity(const char16_t* name, FileIdentity* identity) {
-  char path[PATH_MAX];
-  struct stat status;
-  if (!native_path(name, path) || stat(path, &status) != 0) return false;
-  *identity = identity_of(status);
+// --- Deleting the open file ----------------------------------------------------------------
+//
+// No call deletes a name only while it leads to a given file: a check of the name and the
+// deletion after it leave a moment in which an editor that saves by renaming its new text over
+// the page would lose it. So the name is first moved aside, atomically and without replacing
+// anything, to a name of the process's own in the same folder. A save that comes before the move
+// is what gets moved, and is found not to be the open file and moved back; one that comes after
+// it takes the free name and is never touched. The open file cannot be mistaken for a new file
+// that got its inode number, as it is still open. A crash leaves the file under one of the two
+// names. This costs three calls a page more than a check and a deletion (the rename, the open
+// file's status and the process id), about 9 us on tmpfs and 15 us on ext4, against about 450 us
+// a page of 50 KB in rename mode on tmpfs and milliseconds on a disk, where the sync weighs most.
+
+namespace {
+
+constexpr int ASIDE_TRIES = 16;  // aside names tried while they are taken
+
+// A file system that cannot rename without replacing (NFS, 9p) refuses the flag with EINVAL.
+bool no_rename_flags() { return errno == EINVAL || errno == ENOSYS; }
+
+// Moves `path` to the first free name ".pagehop-<process>-<n>" of its folder, put in `aside`;
+// false when nothing was moved. Without the flag the name is checked free first: only someone
+// who takes the process's own name in that moment on purpose could lose a file there.
+bool move_aside(const char* path, char (&aside)[PATH_MAX]) {
+  const char* slash = strrchr(path, '/');
+  size_t folder = slash ? static_cast<size_t>(slash - path) + 1 : 0;
+  memcpy(aside, path, folder);
+  for (int n = 0; n < ASIDE_TRIES; ++n) {
+    size_t room = sizeof aside - folder;
+    if (static_cast<size_t>(snprintf(aside + folder, room, ".pagehop-%d-%d",
+                                     static_cast<int>(getpid()), n)) >= room) {
+      return false;
+    }
+    if (renameat2(AT_FDCWD, path, AT_FDCWD, aside, RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) continue;
+    if (!no_rename_flags()) return false;
+    struct stat status;
+    if (lstat(aside, &status) == 0) continue;
+    return errno == ENOENT && rename(path, aside) == 0;
+  }
+  return false;
+}
+
+// Moves the file at `aside` back to `path` unless that name was taken meanwhile. Without the
+// flag a second name is made, which the system refuses as well for a taken name.
+bool move_back(const char* aside, const char* path) {
+  if (renameat2(AT_FDCWD, aside, AT_FDCWD, path, RENAME_NOREPLACE) == 0) return true;
+  if (!no_rename_flags() || link(aside, path) != 0) return false;
+  unlink(aside);
   return true;
+}
+
+}  // namespace
+
+int32_t sys_file_delete(intptr_t file, const char16_t* name, char16_t* aside_name) {
+  char path[PATH_MAX], aside[PATH_MAX];
+  struct stat open_file, moved;
+  if (!native_path(name, path) || fstat(fileno(stream_of(file)), &open_file) != 0 ||
+      !move_aside(path, aside)) {
+    return SYS_DELETE_KEPT;
+  }
+  // A link moves as a link: what it leads to is compared, and the link is what goes.
+  if (stat(aside, &moved) == 0 && moved.st_dev == open_file.st_dev &&
+      moved.st_ino == open_file.st_ino && unlink(aside) == 0) {
+    return SYS_DELETE_DONE;
+  }
+  if (move_back(aside, path)) return SYS_DELETE_KEPT;
+  const char* slash = strrchr(aside, '/');
+  aside_name[from_native(slash ? slash + 1 : aside, aside_name, SYS_NAME_UNITS)] = 0;
+  return SYS_DELETE_ASIDE;
 }

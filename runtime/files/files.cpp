@@ -43,6 +43,7 @@ intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32
   int32_t share = (flags & FILE_OPEN_SHARE_ALL)    ? SYS_SHARE_ALL
                   : (flags & FILE_OPEN_SHARE_READ) ? SYS_SHARE_READ
                                                    : SYS_SHARE_NONE;
+  if (kind == SYS_OPEN_READ && (flags & FILE_OPEN_DELETE)) kind = SYS_OPEN_READ_DELETE;
   intptr_t file = sys_file_open(name, kind, share, permissions);
   if (!file) {
     file_table.free(id);
@@ -59,7 +60,7 @@ intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32
   s->fill = 0;
   s->mode = STREAM_READ;
   s->format = format;
-  s->read_only = kind == SYS_OPEN_READ ? 1 : 0;
+  s->read_only = kind == SYS_OPEN_READ || kind == SYS_OPEN_READ_DELETE ? 1 : 0;
   s->error = 0;
   s->ended = 0;
   if (kind == SYS_OPEN_UPDATE && (flags & FILE_APPEND)) sys_file_seek(file, 0, SYS_SEEK_END);
@@ -133,6 +134,20 @@ int32_t file_sync(intptr_t number) {
   bool ok = stream_flush(s) == pending && sys_file_sync(s->file);
   if (!ok) s->error = 1;
   return ok ? 1 : 0;
+}
+
+static_assert(FILE_KEPT == SYS_DELETE_KEPT && FILE_DELETED == SYS_DELETE_DONE &&
+                  FILE_SET_ASIDE == SYS_DELETE_ASIDE,
+              "file_delete passes the platform's result on");
+
+int32_t file_delete(intptr_t number, const char16_t* name, int32_t offset) {
+  FileStream* s = file_table.get(number);
+  char16_t* aside = temp_reserve(SYS_NAME_UNITS, offset);
+  int32_t result = s ? sys_file_delete(s->file, name, aside) : FILE_KEPT;
+  int32_t length = result == FILE_SET_ASIDE ? str_len(aside) : 0;
+  aside[length] = 0;
+  temp_trim(SYS_NAME_UNITS - length);
+  return result;
 }
 
 FileIdentity file_identity(intptr_t number) {

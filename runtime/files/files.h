@@ -34,6 +34,8 @@ constexpr int32_t FILE_OPEN_SHARE_ALL = 0x40000;   // Windows: others may also w
                                                    // wins over FILE_OPEN_SHARE_READ
 constexpr int32_t FILE_NO_BUFFER = 0x80000;        // every read and write goes to the file
 constexpr int32_t FILE_APPEND = 0x100000;          // file_open: start at the end of the file
+constexpr int32_t FILE_OPEN_DELETE = 0x200000;     // file_open_read: for file_delete; Windows:
+                                                   // asks for the right to delete the file
 
 // The buffer size given to each stream opened from now on, in bytes; 0 opens unbuffered.
 // Nothing in the program changes it.
@@ -97,6 +99,21 @@ int32_t file_truncate(intptr_t number);
 // that it outlasts a crash of the machine. Returns 1 on success; 0 on failure (also recorded
 // by file_error) and when no file is open.
 int32_t file_sync(intptr_t number);
+
+// Results of file_delete.
+constexpr int32_t FILE_KEPT = 0;       // nothing was deleted, the name is as it was
+constexpr int32_t FILE_DELETED = 1;    // the file goes (Windows: once it is closed)
+constexpr int32_t FILE_SET_ASIDE = 2;  // POSIX: nothing was deleted, but the file found under
+                                       // the name stays under the aside name: the name was
+                                       // taken again before it could be put back
+// Deletes the file open under the number, which was opened under `name` (read-only, on Windows
+// with FILE_OPEN_DELETE), and never another file, whatever takes the name at any moment; the file
+// stays open. FILE_KEPT when the name leads to another file or none, when no file is open, and
+// when the system refuses. POSIX: the name is moved aside for the check, to a hidden name of the
+// process's own in the same folder, and moved back when it is not the open file; should that
+// name have been taken meanwhile, FILE_SET_ASIDE, and the aside name is left at the offset (the
+// empty string otherwise). A crash leaves the file under one of the two names.
+int32_t file_delete(intptr_t number, const char16_t* name, int32_t offset);
 
 // Which file is open under the number: {0, 0} when none is or the system cannot tell.
 FileIdentity file_identity(intptr_t number);

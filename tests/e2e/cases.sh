@@ -291,24 +291,57 @@ fi
 
 if [ "$platform" = posix ] && [ "$edition" = v0.2 ] && [ -n "$fault_library" ] &&
    [ ${#runner[@]} -eq 0 ]; then
-  begin "rename mode keeps a page that was replaced while it was converted"
-  printf 'old.html\n' >"$case_dir/p.html"
-  printf 'the latest edit\n' >"$case_dir/.p.saved"
-  with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=ftruncate64:1 -- /r
-  expect_file p.php old.php
-  [ "$(cat "$case_dir/p.html" 2>/dev/null)" = "the latest edit" ] || fail "the latest edit is lost"
-  pass
+  # An editor saves the page while it is converted, by renaming its new text over the page or by
+  # deleting the page and writing it anew (a new file may get the old one's inode number). At any
+  # moment the latest save stays under the page's name and no save is deleted; an earlier save
+  # that had to stay under the run's aside name is reported. The last row is on a file system
+  # that cannot rename without replacing.
+  anew="rm p.html && printf 'an earlier edit\n' >p.html"
+  for save in "renamed over the page before its target is cut" \
+              "made anew while the target is synced" \
+              "renamed over the page between the check and the deletion" \
+              "made anew during the sync and renamed over at the check" \
+              "made anew during the sync and renamed over at the check, with no rename flags"; do
+    begin "rename mode keeps a page $save"
+    printf 'old.html\n' >"$case_dir/p.html"
+    printf 'the latest edit\n' >"$case_dir/.p.saved"
+    aside=()
+    case $save in
+      *before*) with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=ftruncate64:1 -- /r ;;
+      *synced) paused_faults "rm p.html && cat .p.saved >p.html" PAGEHOP_PAUSE=fsync:1 -- /r ;;
+      *deletion) with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=unlink:2 -- /r ;;
+      *check*)
+        flags=()
+        [[ $save == *flags ]] && flags=(PAGEHOP_NO_RENAME_FLAGS=1)
+        paused_faults "$anew" PAGEHOP_PAUSE=fsync:1 PAGEHOP_RENAME=.p.saved:p.html \
+          PAGEHOP_RENAME_AT=stat:1 "${flags[@]}" -- /r
+        aside=("Kept aside : $(cd "$case_dir" && echo .pagehop-*)") ;;
+    esac
+    expect_output "${renaming[@]}" "$sep" "Created : p.php" "old.php" "${aside[@]}" "${closing[@]}"
+    expect_file p.php old.php
+    [ "$(cat "$case_dir/p.html" 2>/dev/null)" = "the latest edit" ] || fail "the latest edit is lost"
+    if [ ${#aside[@]} -gt 0 ]; then
+      [ "$(cat "$case_dir/${aside#Kept aside : }" 2>/dev/null)" = "an earlier edit" ] ||
+        fail "the earlier edit is lost"
+    fi
+    pass
+  done
 
   begin "rename mode deletes a page only after its target is synced, and keeps it when that fails"
   for p in a b c; do printf '%s.html\n' $p >"$case_dir/$p.html"; done
   with_faults PAGEHOP_TRACE="$case_dir.trace" -- /r
-  awk '/^unlink .*\.html$/ && previous != "fsync" { bad = 1 } { previous = $0 }
+  awk '/^rename [^ ]*\.html / && previous != "fsync" { bad = 1 } { previous = $0 }
        END { exit bad }' "$case_dir.trace" || fail "a page was deleted before its target was synced"
   [ "$(grep -c '^fsync$' "$case_dir.trace")" = 3 ] || fail "not every target was synced"
+  for p in a b c; do expect_absent $p.html; done
   printf 'x.html\n' >"$case_dir/x.html"
   with_faults PAGEHOP_FAULT=fsync:1 -- /r
   expect_output "${renaming[@]}" "$sep" "Created : x.php" "x.php" "Write failed : x.php" "${closing[@]}"
   expect_exists x.html
+  # and where the file system cannot rename without replacing
+  with_faults PAGEHOP_NO_RENAME_FLAGS=1 -- /r
+  expect_absent x.html
+  expect_file x.php x.php
   pass
 fi
 
