@@ -37,6 +37,7 @@ struct RunState {
   int32_t rename_mode;    // v0.2: 1 deletes each source once its target is complete
   FileIdentity page;      // the file that the current source is; {0, 0} when unknown
   int32_t permissions;    // of a target the run creates: the page's read and write bits
+  int64_t page_group;     // the current source's group, the one that may have the group bits
 };
 
 constinit RunState run = {};
@@ -129,14 +130,14 @@ Page cancel() {
   return Page::cancelled;
 }
 
-// What the run needs to know of the source it opened: which file it is, so that neither the
-// target nor, in rename mode, the deletion reaches another; and its permission bits, so that a
-// target never grants more access than its page. Group and others keep the page's read and write
-// bits, the owner always has both so that a later run can replace the target; 0600 when the
-// page's bits cannot be had.
+// What the run needs to know of the source it opened: which file it is, so that the target
+// never is the page itself; and its permission bits and group, so that a target never grants
+// more access than its page. Others keep the page's read and write bits, and so does the group
+// while the target's group is the page's; the owner always has both so that a later run can
+// replace the target; 0600 when the page's bits cannot be had.
 void note_source() {
   run.page = file_identity(kSource);
-  int32_t page_bits = file_permissions(kSource);
+  int32_t page_bits = file_permissions(kSource, &run.page_group);
   run.permissions = 0600 | (page_bits >= 0 ? page_bits & 0066 : 0);
 }
 
@@ -181,12 +182,14 @@ Page convert_page() {
   if (!open_source()) return Page::next;
 
   // Probe the target: it must be openable, and an earlier one is deleted before the copy. One
-  // that survives its deletion is written over, unless it is the page itself.
-  if (!file_open(kTarget, run.target_name, 0, run.permissions)) return cancel();
+  // that survives its deletion is written over only if it is the runner's own (on POSIX, where
+  // it then loses the access a new target would not have) and not the page itself. A file that
+  // the probe makes goes at once: it is made without group bits, which need no check of its group.
+  if (!file_open(kTarget, run.target_name, 0, run.permissions & 0707)) return cancel();
   file_close(kTarget);
   fs_delete_file(run.target_name);
   print(u"Created : ", run.target_name);
-  if (!file_open(kTarget, run.target_name, 0, run.permissions) ||
+  if (!file_open(kTarget, run.target_name, FILE_OPEN_OWN, run.permissions, run.page_group) ||
       same_file(file_identity(kTarget), run.page)) {
     return cancel();
   }

@@ -292,7 +292,7 @@ TEST_F(FileStreams, ReadingAndWritingTakeTurnsAtTheCallersPosition) {
 
 TEST_F(FileStreams, OpenKeepsTheBytesBeyondThoseWrittenUntilTruncated) {
   struct Case {
-    intptr_t (*open)(intptr_t, const char16_t*, int32_t, int32_t);
+    intptr_t (*open)(intptr_t, const char16_t*, int32_t, int32_t, int64_t);
     int32_t flags;
     bool truncate;
     std::string expected;
@@ -305,7 +305,7 @@ TEST_F(FileStreams, OpenKeepsTheBytesBeyondThoseWrittenUntilTruncated) {
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     put("f", std::string(100, 'o'));
-    ASSERT_NE(c.open(0, u"f", c.flags, FILE_PERMISSIONS_DEFAULT), 0);
+    ASSERT_NE(c.open(0, u"f", c.flags, FILE_PERMISSIONS_DEFAULT, FILE_ANY_GROUP), 0);
     EXPECT_EQ(file_write_string(0, u"nnnnnnnnnn"), 10);
     if (c.truncate) {
       EXPECT_EQ(file_truncate(0), 1);
@@ -432,7 +432,8 @@ TEST_F(FileStreams, AFailedOrRefusedWriteMakesTheFileIncomplete) {
 // Writing reaches only a plain file of its own. A symbolic link (dangling or not), another name
 // of a file and a FIFO are never opened: while the folder could replace them they read as empty
 // and refuse every write, and what they lead to stays as it was. A file that an open makes gets
-// the permission bits asked for, less the umask; one that exists keeps its own.
+// the permission bits asked for, less the umask; one that exists keeps its own, or with
+// FILE_OPEN_OWN loses those it would not get.
 TEST_F(FileStreams, WritesReachOnlyAPlainFileOfTheirOwn) {
   put("outside", "precious");
   fs::create_symlink("outside", "link");
@@ -442,7 +443,9 @@ TEST_F(FileStreams, WritesReachOnlyAPlainFileOfTheirOwn) {
   alarm(10);  // a blocked open ends the test program instead of hanging it
   for (std::string name : {"link", "dangling", "second-name", "fifo"}) {
     for (auto open : {file_open, file_create}) {
-      ASSERT_NE(open(0, std::u16string(name.begin(), name.end()).c_str(), 0, 0666), 0) << name;
+      ASSERT_NE(open(0, std::u16string(name.begin(), name.end()).c_str(), 0, 0666, FILE_ANY_GROUP),
+                0)
+          << name;
       EXPECT_EQ(read_line(0), u"");
       file_write_line(0, u"x");
       EXPECT_EQ(file_close(0), 0) << name;
@@ -460,6 +463,9 @@ TEST_F(FileStreams, WritesReachOnlyAPlainFileOfTheirOwn) {
   chmod("kept", 0606);
   ASSERT_NE(file_open(0, u"kept", 0, 0600), 0);
   EXPECT_EQ(file_permissions(0), 0606);
+  file_close(0);
+  ASSERT_NE(file_open(0, u"kept", FILE_OPEN_OWN, 0660), 0);
+  EXPECT_EQ(file_permissions(0), 0600);
   file_close(0);
   umask(saved_mask);
 }

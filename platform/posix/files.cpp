@@ -65,13 +65,48 @@ bool deletable(const char* path, const struct stat& entry) {
   return !(status.st_mode & S_ISVTX) || me == 0 || me == status.st_uid || me == entry.st_uid;
 }
 
-// Opens for writing the plain file under the name, or makes one; a new file gets the permission
-// bits given, less the umask, and goes again when the open fails after making it. Anything else
+// The umask, which only the call that sets it tells; it is put back at once.
+mode_t current_umask() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+// The permission bits that a file of the group `file_group` may have: `permissions`, without
+// their group bits unless that group is `group` or any group will do.
+mode_t bits_for(int32_t permissions, int64_t group, gid_t file_group) {
+  auto bits = static_cast<mode_t>(permissions & 0777);
+  if (group != SYS_ANY_GROUP && static_cast<int64_t>(file_group) != group) bits &= ~mode_t{0070};
+  return bits;
+}
+
+// Gives the file just opened no more access than the caller allows. A file that the open made
+// has no group bits yet when they are for one group only, as the folder decides its group: they
+// are added once its group is seen to be that one (should that fail, it stays more private). A
+// file that was there keeps its bits, unless only the process user's own will do: then it must
+// be that, and loses every bit that a new file of its group would not get; false when it is
+// another's or cannot be narrowed.
+bool settle_access(int fd, const struct stat& status, bool made, bool own, int32_t permissions,
+                   int64_t group) {
+  bool withheld = group != SYS_ANY_GROUP && (permissions & 0070);
+  if (made ? !withheld : !own) return true;
+  if (!made && status.st_uid != geteuid()) return false;
+  mode_t allowed = bits_for(permissions, group, status.st_gid) & ~current_umask();
+  mode_t mode = status.st_mode & 07777;
+  if (made) {
+    if (allowed & ~mode & 0070) fchmod(fd, mode | (allowed & 0070));
+    return true;
+  }
+  return (mode & ~allowed) == 0 || fchmod(fd, mode & allowed) == 0;
+}
+
+// Opens for writing the plain file under the name, or makes one (and deletes it again when the
+// open fails after making it), with the access that settle_access gives it. Anything else
 // under the name (a symbolic link, which is never followed, a FIFO or a device, which is never
 // opened, a file with other names) stands in the way of a target: while the folder lets it be
 // deleted, the open gives a handle on the name alone, which reads nothing and takes no write;
 // otherwise it fails.
-FILE* open_writable(const char* path, int32_t kind, int32_t permissions) {
+FILE* open_writable(const char* path, int32_t kind, int32_t permissions, int64_t group) {
   struct stat status;
   bool existed = lstat(path, &status) == 0;
   if (existed && !plain_file(status)) {
@@ -80,12 +115,14 @@ FILE* open_writable(const char* path, int32_t kind, int32_t permissions) {
     return fd < 0 ? nullptr : stream_on(fd, "r");
   }
   int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (existed ? 0 : O_CREAT | O_EXCL);
-  int fd = open(path, flags, static_cast<mode_t>(permissions & 0777));
+  auto made_bits = static_cast<mode_t>(permissions & (group == SYS_ANY_GROUP ? 0777 : 0707));
+  int fd = open(path, flags, made_bits);
   if (fd < 0) return nullptr;
   // What was opened may have changed since lstat; anything but a plain file is left alone.
   FILE* stream = nullptr;
-  if (fstat(fd, &status) == 0 && plain_file(status) && make_blocking(fd) &&
-      (kind != SYS_OPEN_CREATE || ftruncate(fd, 0) == 0)) {
+  if (fstat(fd, &status) == 0 && plain_file(status) &&
+      settle_access(fd, status, !existed, kind == SYS_OPEN_UPDATE_OWN, permissions, group) &&
+      make_blocking(fd) && (kind != SYS_OPEN_CREATE || ftruncate(fd, 0) == 0)) {
     stream = fdopen(fd, "r+");
   }
   if (!stream) {
@@ -103,11 +140,12 @@ FileIdentity identity_of(const struct stat& status) {
 
 }  // namespace
 
-intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t, int32_t permissions) {
+intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t, int32_t permissions,
+                       int64_t group) {
   char path[PATH_MAX];
   if (!native_path(name, path)) return 0;
   bool read = kind == SYS_OPEN_READ || kind == SYS_OPEN_READ_DELETE;
-  FILE* stream = read ? open_regular(path) : open_writable(path, kind, permissions);
+  FILE* stream = read ? open_regular(path) : open_writable(path, kind, permissions, group);
   if (!stream) return 0;
   setvbuf(stream, nullptr, _IONBF, 0);
   return reinterpret_cast<intptr_t>(stream);
@@ -153,9 +191,11 @@ bool sys_file_identity(intptr_t file, FileIdentity* identity) {
   return true;
 }
 
-int32_t sys_file_permissions(intptr_t file) {
+int32_t sys_file_permissions(intptr_t file, int64_t* group) {
   struct stat status;
+  *group = SYS_ANY_GROUP;
   if (fstat(fileno(stream_of(file)), &status) != 0) return -1;
+  *group = status.st_gid;
   return static_cast<int32_t>(status.st_mode & 0777);
 }
 

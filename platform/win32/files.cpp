@@ -34,7 +34,7 @@ HANDLE open_handle(const char16_t* name, DWORD access, DWORD share, DWORD dispos
 
 }  // namespace
 
-intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t) {
+intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t, int64_t) {
   DWORD sharing = share == SYS_SHARE_ALL    ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
                   : share == SYS_SHARE_READ ? FILE_SHARE_READ
                                             : 0;
@@ -48,7 +48,7 @@ intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_
     if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
       h = open_handle(name, GENERIC_READ, sharing, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     }
-  } else if (kind == SYS_OPEN_UPDATE) {
+  } else if (kind == SYS_OPEN_UPDATE || kind == SYS_OPEN_UPDATE_OWN) {
     h = open_handle(name, READ_WRITE, sharing, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   } else {
     h = open_handle(name, READ_WRITE, sharing, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
@@ -90,7 +90,10 @@ bool sys_file_identity(intptr_t file, FileIdentity* identity) {
   return identity_of(handle_of(file), identity);
 }
 
-int32_t sys_file_permissions(intptr_t) { return 0666; }
+int32_t sys_file_permissions(intptr_t, int64_t* group) {
+  *group = SYS_ANY_GROUP;
+  return 0666;
+}
 
 // Through the handle the deletion reaches exactly the open file, whatever its name leads to
 // now; it takes effect when the handle is closed.

@@ -160,14 +160,17 @@ if [ "$platform" = posix ]; then
   expect_output "${opening[@]}" "$sep" "$sep" "${closing[@]}"
   pass
 
-  begin "a target that survives its deletion loses its old tail"
+  begin "a target of the runner's own that survives its deletion loses its old tail and access"
   printf 'new\n' >"$case_dir/a.html"
+  chmod 644 "$case_dir/a.html"
   printf 'a much longer old target\n' >"$case_dir/a.php"
+  chown nobody:nogroup "$case_dir/a.php"
   chmod 666 "$case_dir/a.php"
   chmod 555 "$case_dir"
-  run_as_nobody
+  (umask 022 && run_as_nobody)
   expect_file a.php new
-  [ "$(stat -c %a "$case_dir/a.php")" = 666 ] || fail "a.php lost its mode"
+  # what a new target of the page gets: not the page's group bits, as their groups differ
+  [ "$(stat -c %a "$case_dir/a.php")" = 604 ] || fail "a.php has mode $(stat -c %a "$case_dir/a.php")"
   pass
 
   begin "a page that fails to read is reported and kept"
@@ -267,6 +270,46 @@ if [ "$platform" = posix ]; then
     [ "$(cat "$case_dir.outside")" = precious ] || fail "a file outside the folder changed"
     pass
   done
+
+  # In a shared sticky folder another user's target cannot be deleted: it is never written,
+  # so a private page never reaches that user.
+  sticky_modes=(copy)
+  [ "$edition" = v0.2 ] && sticky_modes+=(rename)
+  for mode in "${sticky_modes[@]}"; do
+    begin "another user's target in a sticky folder cancels the run ($mode mode)"
+    chmod 1777 "$case_dir"
+    printf 'dear diary.html\n' >"$case_dir/diary.html"
+    chown nobody:nogroup "$case_dir/diary.html"
+    chmod 600 "$case_dir/diary.html"
+    : >"$case_dir/diary.php"
+    chown 4242:4242 "$case_dir/diary.php"
+    chmod 666 "$case_dir/diary.php"
+    switch=() start=("${opening[@]}")
+    [ $mode = rename ] && switch=(/r) start=("${renaming[@]}")
+    run_as_nobody "${switch[@]}"
+    expect_output "${start[@]}" "$sep" "Created : diary.php" "$cancelled"
+    [ ! -s "$case_dir/diary.php" ] || fail "the page was written to the other user's file"
+    [ "$(cat "$case_dir/diary.html" 2>/dev/null)" = "dear diary.html" ] || fail "the page is lost"
+    pass
+  done
+
+  # A folder that gives new files its own group: a target's group reads it only when it is the
+  # page's group too.
+  begin "a target in a set-group-ID folder gives its group access only when it is the page's"
+  chgrp 4243 "$case_dir"
+  chmod 2777 "$case_dir"
+  for p in other same; do
+    printf 'x\n' >"$case_dir/$p.html"
+    chown nobody:nogroup "$case_dir/$p.html"
+    chmod 640 "$case_dir/$p.html"
+  done
+  chgrp 4243 "$case_dir/same.html"
+  (umask 022 && run_as_nobody)
+  for pair in other:600 same:640; do
+    got=$(stat -c %a:%g "$case_dir/${pair%:*}.php" 2>/dev/null)
+    [ "$got" = "${pair#*:}:4243" ] || fail "${pair%:*}.php has mode and group $got"
+  done
+  pass
 
   begin "a target never grants more access than its page"
   for mode in 600 640 444 666; do printf 'x\n' >"$case_dir/p$mode.html"; chmod $mode "$case_dir/p$mode.html"; done

@@ -40,14 +40,15 @@ enum {
   F_FOPEN64, F_FREAD, F_FWRITE, F_FFLUSH, F_FCLOSE, F_FSEEKO64, F_FTELLO64, F_FTRUNCATE64,
   F_SETVBUF, F_FSYNC, F_OPEN, F_FDOPEN, F_FSTAT, F_FCNTL, F_LSTAT, F_STAT, F_FACCESSAT,
   F_OPENDIR, F_READDIR64, F_FSTATAT64, F_GETCWD, F_UNLINK, F_RENAMEAT2, F_RENAME, F_LINK,
-  F_MALLOC, F_CALLOC, F_REALLOC, F_COUNT
+  F_FCHMOD, F_MALLOC, F_CALLOC, F_REALLOC, F_COUNT
 };
 
 static const char* const NAMES[F_COUNT] = {
     "fopen64", "fread",     "fwrite",    "fflush",    "fclose", "fseeko64", "ftello64",
     "ftruncate64", "setvbuf", "fsync",   "open",      "fdopen", "fstat",    "fcntl",
     "lstat",   "stat",      "faccessat", "opendir",   "readdir64", "fstatat64", "getcwd",
-    "unlink",  "renameat2", "rename",    "link",      "malloc",    "calloc",   "realloc"};
+    "unlink",  "renameat2", "rename",    "link",      "fchmod",    "malloc",   "calloc",
+    "realloc"};
 
 extern void* __libc_malloc(size_t);
 extern void* __libc_calloc(size_t, size_t);
@@ -320,6 +321,11 @@ int rename(const char* from, const char* to) {
 int link(const char* from, const char* to) {
   if (fails(F_LINK)) return errno = EIO, -1;
   return REAL(int (*)(const char*, const char*), F_LINK)(from, to);
+}
+
+int fchmod(int fd, mode_t mode) {
+  if (fails(F_FCHMOD)) return errno = EIO, -1;
+  return REAL(int (*)(int, mode_t), F_FCHMOD)(fd, mode);
 }
 
 /* --- memory: straight to libc's allocator, so no lookup can recurse ----------------------- */

@@ -12,7 +12,7 @@ set -u
 program= library= mode=copy
 calls="fopen64 fread fwrite fflush fclose fseeko64 ftello64 ftruncate64 setvbuf fsync open fdopen
        fstat fcntl lstat stat faccessat opendir readdir64 fstatat64 getcwd unlink renameat2 rename
-       link malloc calloc realloc"
+       link fchmod malloc calloc realloc"
 while [ $# -gt 0 ]; do
   case $1 in
     --program) program=$(realpath "$2"); shift 2 ;;
