@@ -36,6 +36,7 @@ struct RunState {
   int32_t rename_mode;    // v0.2: 1 deletes each source once its target is complete
   FileIdentity page;      // the file that the current source is; {0, 0} when unknown
   int32_t permissions;    // of a target the run creates: the page's read and write bits
+  int64_t page_group;     // the current source's group, the one that may have the group bits
   int32_t format;         // the page's text format, which its target gets too
 };
 
@@ -126,16 +127,17 @@ Page cancel() {
   return Page::cancelled;
 }
 
-// What the run needs to know of the source it opened: which file it is, so that neither the
-// target nor, in rename mode, the deletion reaches another; and its permission bits, so that a
-// target never grants more access than its page. Group and others keep the page's read and write
-// bits, the owner always has both so that a later run can replace the target; 0600 when the
-// page's bits cannot be had. A page that starts with a UTF-16 byte-order mark is UTF-16 text in
-// its byte order, and its target is written in the same.
+// What the run needs to know of the source it opened: which file it is, so that the target
+// never is the page itself; its permission bits and group, so that a target never grants more
+// access than its page (others keep the page's read and write bits, and so does the group while
+// the target's group is the page's; the owner always has both so that a later run can replace
+// the target; 0600 when the page's bits cannot be had); and its text format: a page that starts
+// with a UTF-16 byte-order mark is UTF-16 in its byte order, and its target is written in the
+// same.
 void note_source() {
   run.format = file_detect_format(kSource);
   run.page = file_identity(kSource);
-  int32_t page_bits = file_permissions(kSource);
+  int32_t page_bits = file_permissions(kSource, &run.page_group);
   run.permissions = 0600 | (page_bits >= 0 ? page_bits & 0066 : 0);
 }
 
@@ -145,7 +147,9 @@ bool open_source() {
   dir_entry_name(kScan, mark);
   if constexpr (kEditionV02) {
     str_assign_temp(run.page_name, mark);
-    if (!file_open_read(kSource, run.page_name)) return false;
+    if (!file_open_read(kSource, run.page_name, run.rename_mode ? FILE_OPEN_DELETE : 0)) {
+      return false;
+    }
     note_source();
     set_target_name(run.page_name);
     return true;
@@ -162,17 +166,31 @@ bool open_source() {
   return true;
 }
 
+// Deletes the converted page, which is still open, so that no new file can have taken its inode
+// number: a file saved under its name meanwhile is never deleted. One that had to be left under
+// the name it was moved to for the check is named, as it holds a version of the page: the line
+// is made on the stack, the aside name right after its label.
+void delete_source() {
+  int32_t mark = temp_mark();
+  str_concat(u"Kept aside : ");
+  if (file_delete(kSource, run.page_name, temp_mark()) == FILE_SET_ASIDE) print(temp_at(mark));
+  temp_restore(mark);
+}
+
 Page convert_page() {
   print(kSeparator);
   if (!open_source()) return Page::next;
 
   // Probe the target: it must be openable, and an earlier one is deleted before the copy. One
-  // that survives its deletion is written over, unless it is the page itself.
-  if (!file_open(kTarget, run.target_name, run.format, run.permissions)) return cancel();
+  // that survives its deletion is written over only if it is the runner's own (on POSIX, where
+  // it then loses the access a new target would not have) and not the page itself. A file that
+  // the probe makes goes at once: it is made without group bits, which need no check of its group.
+  if (!file_open(kTarget, run.target_name, run.format, run.permissions & 0707)) return cancel();
   file_close(kTarget);
   fs_delete_file(run.target_name);
   print(u"Created : ", run.target_name);
-  if (!file_open(kTarget, run.target_name, run.format, run.permissions) ||
+  if (!file_open(kTarget, run.target_name, run.format | FILE_OPEN_OWN, run.permissions,
+                 run.page_group) ||
       same_file(file_identity(kTarget), run.page)) {
     return cancel();
   }
@@ -190,20 +208,20 @@ Page convert_page() {
   if (file_read_bytes(kSource, &odd_byte, 1) == 1) file_write_bytes(kTarget, &odd_byte, 1);
   // A source that failed to read to its end leaves its target short.
   bool source_read = file_error(kSource) == 0;
-  file_close(kSource);
 
   // A target that survived its deletion may hold a longer old text: cut it at the new end.
   // Only a target whose every byte reached the file stands for its page; in rename mode the
   // source goes only then, once the target is on the storage device (a crash of the machine
   // must not leave an empty target and no page), and only while its name still leads to the
-  // file that was converted.
+  // file that was converted. The source stays open until its deletion has been decided.
   file_truncate(kTarget);
   if (kEditionV02 && run.rename_mode) file_sync(kTarget);
   if (!file_close(kTarget) || !source_read) {
     print(u"Write failed : ", run.target_name);
   } else if (kEditionV02 && run.rename_mode) {
-    fs_delete_file_if(run.page_name, run.page);
+    delete_source();
   }
+  file_close(kSource);
   return Page::next;
 }
 

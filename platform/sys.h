@@ -94,6 +94,10 @@ extern const char16_t SYS_LINE_END[];
 constexpr int32_t SYS_OPEN_READ = 0;    // an existing regular file (or a link to one), read only
 constexpr int32_t SYS_OPEN_UPDATE = 1;  // read and write; created when missing, contents kept
 constexpr int32_t SYS_OPEN_CREATE = 2;  // read and write; created, or emptied when it exists
+constexpr int32_t SYS_OPEN_READ_DELETE = 3;  // as SYS_OPEN_READ, for sys_file_delete later;
+                                             // Windows: with the right to delete, when granted
+constexpr int32_t SYS_OPEN_UPDATE_OWN = 4;   // as SYS_OPEN_UPDATE; POSIX: a file that exists
+                                             // only when it is the process user's own
 // A file opened to write is a plain file: POSIX a regular file with no other name, reached
 // without following a symbolic link; Windows a disk file. POSIX: a name that holds anything else
 // is not opened; while the folder lets it be deleted, the open gives a handle on the name alone,
@@ -106,10 +110,18 @@ constexpr int32_t SYS_SHARE_ALL = 2;   // Windows: others may read, write and de
 constexpr int32_t SYS_SEEK_CURRENT = 1;
 constexpr int32_t SYS_SEEK_END = 2;
 
+// The group of sys_file_open that may have a new file's group bits: whichever it gets.
+constexpr int64_t SYS_ANY_GROUP = -1;
+
 // Opens a file by name (null is empty); 0 when it cannot be opened. SYS_OPEN_READ refuses
-// anything that is not a regular file, without blocking on a FIFO or a device. A file that the
-// open creates gets the POSIX permission bits given, less the umask (Windows ignores them).
-intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t permissions);
+// anything that is not a regular file, without blocking on a FIFO or a device. POSIX, to write:
+// a file that the open creates gets the permission bits given, less the umask, but their group
+// bits only when its group is `group` (a group id, or SYS_ANY_GROUP). SYS_OPEN_UPDATE_OWN opens a
+// file that exists only when it belongs to the user the process runs as, and takes from it every
+// bit that a new file of its group would not get (it is not opened when that fails). Windows
+// ignores the bits, the group and the owner.
+intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t permissions,
+                       int64_t group);
 // Bytes read into dst: 0 at the end of the file, -1 on a read error.
 int32_t sys_file_read(intptr_t file, void* dst, int32_t bytes);
 // Bytes written; fewer than asked when the system refused or shortened the write.
@@ -124,11 +136,23 @@ bool sys_file_truncate(intptr_t file);
 bool sys_file_sync(intptr_t file);
 // Which file is open; false when the system cannot tell.
 bool sys_file_identity(intptr_t file, FileIdentity* identity);
-// The open file's POSIX permission bits (0777 at most), -1 when they cannot be had. Windows:
-// 0666, as access there follows the folder.
-int32_t sys_file_permissions(intptr_t file);
-// Which file a name leads to (through symbolic links); false when there is none.
-bool sys_name_identity(const char16_t* name, FileIdentity* identity);
+// The open file's POSIX permission bits (0777 at most), and its group id in `group`; -1 and
+// SYS_ANY_GROUP when they cannot be had. Windows: 0666 and SYS_ANY_GROUP, as access there
+// follows the folder.
+int32_t sys_file_permissions(intptr_t file, int64_t* group);
+
+// Results of sys_file_delete.
+constexpr int32_t SYS_DELETE_KEPT = 0;   // nothing was deleted; the name is as it was
+constexpr int32_t SYS_DELETE_DONE = 1;   // deleted (Windows: once the handle is closed)
+constexpr int32_t SYS_DELETE_ASIDE = 2;  // POSIX: nothing was deleted, and the file that was
+                                         // under the name is under another, in `aside`
+// Deletes the open file under `name`, the name it was opened by, and nothing else, whatever
+// takes that name at any moment. Windows: through the handle, opened with SYS_OPEN_READ_DELETE;
+// the name is not used. POSIX: the name is moved aside to a name of the process's own in the
+// same folder and deleted there if it is the open file, else moved back; when the name was taken
+// meanwhile, the moved file stays aside and its name (SYS_NAME_UNITS of room) is put in `aside`,
+// terminated.
+int32_t sys_file_delete(intptr_t file, const char16_t* name, char16_t* aside);
 // Closes the file; false when the system reported an error (data may be lost).
 bool sys_file_close(intptr_t file);
 

@@ -353,7 +353,7 @@ TEST_F(FileStreams, ReadingAndWritingTakeTurnsAtTheCallersPosition) {
 
 TEST_F(FileStreams, OpenKeepsTheBytesBeyondThoseWrittenUntilTruncated) {
   struct Case {
-    intptr_t (*open)(intptr_t, const char16_t*, int32_t, int32_t);
+    intptr_t (*open)(intptr_t, const char16_t*, int32_t, int32_t, int64_t);
     int32_t flags;
     bool truncate;
     std::string expected;
@@ -366,7 +366,7 @@ TEST_F(FileStreams, OpenKeepsTheBytesBeyondThoseWrittenUntilTruncated) {
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     put("f", std::string(100, 'o'));
-    ASSERT_NE(c.open(0, u"f", c.flags, FILE_PERMISSIONS_DEFAULT), 0);
+    ASSERT_NE(c.open(0, u"f", c.flags, FILE_PERMISSIONS_DEFAULT, FILE_ANY_GROUP), 0);
     EXPECT_EQ(file_write_string(0, u"nnnnnnnnnn"), 10);
     if (c.truncate) {
       EXPECT_EQ(file_truncate(0), 1);
@@ -499,7 +499,8 @@ TEST_F(FileStreams, AFailedOrRefusedWriteMakesTheFileIncomplete) {
 // Writing reaches only a plain file of its own. A symbolic link (dangling or not), another name
 // of a file and a FIFO are never opened: while the folder could replace them they read as empty
 // and refuse every write, and what they lead to stays as it was. A file that an open makes gets
-// the permission bits asked for, less the umask; one that exists keeps its own.
+// the permission bits asked for, less the umask; one that exists keeps its own, or with
+// FILE_OPEN_OWN loses those it would not get.
 TEST_F(FileStreams, WritesReachOnlyAPlainFileOfTheirOwn) {
   put("outside", "precious");
   fs::create_symlink("outside", "link");
@@ -509,7 +510,9 @@ TEST_F(FileStreams, WritesReachOnlyAPlainFileOfTheirOwn) {
   alarm(10);  // a blocked open ends the test program instead of hanging it
   for (std::string name : {"link", "dangling", "second-name", "fifo"}) {
     for (auto open : {file_open, file_create}) {
-      ASSERT_NE(open(0, std::u16string(name.begin(), name.end()).c_str(), 0, 0666), 0) << name;
+      ASSERT_NE(open(0, std::u16string(name.begin(), name.end()).c_str(), 0, 0666, FILE_ANY_GROUP),
+                0)
+          << name;
       EXPECT_EQ(read_line(0), u"");
       file_write_line(0, u"x");
       EXPECT_EQ(file_close(0), 0) << name;
@@ -528,6 +531,9 @@ TEST_F(FileStreams, WritesReachOnlyAPlainFileOfTheirOwn) {
   ASSERT_NE(file_open(0, u"kept", 0, 0600), 0);
   EXPECT_EQ(file_permissions(0), 0606);
   file_close(0);
+  ASSERT_NE(file_open(0, u"kept", FILE_OPEN_OWN, 0660), 0);
+  EXPECT_EQ(file_permissions(0), 0600);
+  file_close(0);
   umask(saved_mask);
 }
 
@@ -544,6 +550,40 @@ TEST_F(FileStreams, AReadErrorEndsTheFileAndMakesItIncomplete) {
   }
 }
 #endif
+
+// A deletion reaches only the file open under the number, whatever its name leads to by then:
+// the file goes, another file saved under its name stays, and a link goes but not what it leads
+// to. Nothing is left under another name.
+TEST_F(FileStreams, DeletionReachesOnlyTheOpenFile) {
+  auto delete_and_close = [](const char16_t* name) {
+    int32_t mark = temp_mark();
+    int32_t result = file_delete(0, name, mark);
+    EXPECT_EQ(at(mark), u"");
+    temp_restore(mark);
+    file_close(0);
+    return result;
+  };
+  put("page", "x");
+  ASSERT_NE(file_open_read(0, u"page", FILE_OPEN_DELETE), 0);
+  EXPECT_EQ(delete_and_close(u"page"), FILE_DELETED);
+  EXPECT_FALSE(fs::exists("page"));
+  EXPECT_EQ(delete_and_close(u"page"), FILE_KEPT);  // no file open
+#ifndef _WIN32
+  put("page", "old");
+  put("saved", "new");
+  ASSERT_NE(file_open_read(0, u"page", FILE_OPEN_DELETE), 0);
+  fs::rename("saved", "page");
+  EXPECT_EQ(delete_and_close(u"page"), FILE_KEPT);
+  EXPECT_EQ(get("page"), "new");
+  put("file", "x");
+  fs::create_symlink("file", "link");
+  ASSERT_NE(file_open_read(0, u"link", FILE_OPEN_DELETE), 0);
+  EXPECT_EQ(delete_and_close(u"link"), FILE_DELETED);
+  EXPECT_FALSE(fs::is_symlink("link"));
+  EXPECT_EQ(get("file"), "x");
+#endif
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), windows_build() ? 0 : 2);
+}
 
 TEST_F(FileStreams, OnlyRegularFilesOpenForReading) {
   fs::create_directory("sub");

@@ -34,7 +34,7 @@ HANDLE open_handle(const char16_t* name, DWORD access, DWORD share, DWORD dispos
 
 }  // namespace
 
-intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t) {
+intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t, int64_t) {
   DWORD sharing = share == SYS_SHARE_ALL    ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
                   : share == SYS_SHARE_READ ? FILE_SHARE_READ
                                             : 0;
@@ -42,7 +42,13 @@ intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_
   HANDLE h;
   if (kind == SYS_OPEN_READ) {
     h = open_handle(name, GENERIC_READ, sharing, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-  } else if (kind == SYS_OPEN_UPDATE) {
+  } else if (kind == SYS_OPEN_READ_DELETE) {
+    // Where the right to delete is refused, the file is still read; only its deletion fails.
+    h = open_handle(name, GENERIC_READ | DELETE, sharing, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+      h = open_handle(name, GENERIC_READ, sharing, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    }
+  } else if (kind == SYS_OPEN_UPDATE || kind == SYS_OPEN_UPDATE_OWN) {
     h = open_handle(name, READ_WRITE, sharing, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   } else {
     h = open_handle(name, READ_WRITE, sharing, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
@@ -84,14 +90,17 @@ bool sys_file_identity(intptr_t file, FileIdentity* identity) {
   return identity_of(handle_of(file), identity);
 }
 
-int32_t sys_file_permissions(intptr_t) { return 0666; }
+int32_t sys_file_permissions(intptr_t, int64_t* group) {
+  *group = SYS_ANY_GROUP;
+  return 0666;
+}
 
-bool sys_name_identity(const char16_t* name, FileIdentity* identity) {
-  // No access asked for, so a file that others hold open still answers.
-  HANDLE h = open_handle(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-  if (h == INVALID_HANDLE_VALUE || !h) return false;
-  bool known = identity_of(h, identity);
-  CloseHandle(h);
-  return known;
+// Through the handle the deletion reaches exactly the open file, whatever its name leads to
+// now; it takes effect when the handle is closed.
+int32_t sys_file_delete(intptr_t file, const char16_t*, char16_t*) {
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return SetFileInformationByHandle(handle_of(file), FileDispositionInfo, &disposition,
+                                    sizeof disposition)
+             ? SYS_DELETE_DONE
+             : SYS_DELETE_KEPT;
 }

@@ -35,7 +35,7 @@ void close_for_table(intptr_t number) {
 }
 
 intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32_t kind,
-                     int32_t permissions) {
+                     int32_t permissions, int64_t group) {
   int32_t format = file_format(flags, TEXT_UTF8);
   FileStream* s = file_table.alloc(number);
   if (!s) return 0;
@@ -43,7 +43,10 @@ intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32
   int32_t share = (flags & FILE_OPEN_SHARE_ALL)    ? SYS_SHARE_ALL
                   : (flags & FILE_OPEN_SHARE_READ) ? SYS_SHARE_READ
                                                    : SYS_SHARE_NONE;
-  intptr_t file = sys_file_open(name, kind, share, permissions);
+  int32_t sys_kind = kind;
+  if (kind == SYS_OPEN_READ && (flags & FILE_OPEN_DELETE)) sys_kind = SYS_OPEN_READ_DELETE;
+  if (kind == SYS_OPEN_UPDATE && (flags & FILE_OPEN_OWN)) sys_kind = SYS_OPEN_UPDATE_OWN;
+  intptr_t file = sys_file_open(name, sys_kind, share, permissions, group);
   if (!file) {
     file_table.free(id);
     return 0;
@@ -83,15 +86,17 @@ void file_end() { file_close(-1); }
 FileStream* file_stream(intptr_t number) { return file_table.get(number); }
 
 intptr_t file_open_read(intptr_t number, const char16_t* name, int32_t flags) {
-  return open_stream(number, name, flags, SYS_OPEN_READ, 0);
+  return open_stream(number, name, flags, SYS_OPEN_READ, 0, FILE_ANY_GROUP);
 }
 
-intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags, int32_t permissions) {
-  return open_stream(number, name, flags, SYS_OPEN_UPDATE, permissions);
+intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags, int32_t permissions,
+                   int64_t group) {
+  return open_stream(number, name, flags, SYS_OPEN_UPDATE, permissions, group);
 }
 
-intptr_t file_create(intptr_t number, const char16_t* name, int32_t flags, int32_t permissions) {
-  return open_stream(number, name, flags, SYS_OPEN_CREATE, permissions);
+intptr_t file_create(intptr_t number, const char16_t* name, int32_t flags, int32_t permissions,
+                     int64_t group) {
+  return open_stream(number, name, flags, SYS_OPEN_CREATE, permissions, group);
 }
 
 int32_t file_close(intptr_t number) {
@@ -137,6 +142,20 @@ int32_t file_sync(intptr_t number) {
   return ok ? 1 : 0;
 }
 
+static_assert(FILE_KEPT == SYS_DELETE_KEPT && FILE_DELETED == SYS_DELETE_DONE &&
+                  FILE_SET_ASIDE == SYS_DELETE_ASIDE,
+              "file_delete passes the platform's result on");
+
+int32_t file_delete(intptr_t number, const char16_t* name, int32_t offset) {
+  FileStream* s = file_table.get(number);
+  char16_t* aside = temp_reserve(SYS_NAME_UNITS, offset);
+  int32_t result = s ? sys_file_delete(s->file, name, aside) : FILE_KEPT;
+  int32_t length = result == FILE_SET_ASIDE ? str_len(aside) : 0;
+  aside[length] = 0;
+  temp_trim(SYS_NAME_UNITS - length);
+  return result;
+}
+
 FileIdentity file_identity(intptr_t number) {
   FileStream* s = file_table.get(number);
   FileIdentity identity = {0, 0};
@@ -144,9 +163,14 @@ FileIdentity file_identity(intptr_t number) {
   return identity;
 }
 
-int32_t file_permissions(intptr_t number) {
+static_assert(FILE_ANY_GROUP == SYS_ANY_GROUP, "the group is passed on as it is");
+
+int32_t file_permissions(intptr_t number, int64_t* group) {
   FileStream* s = file_table.get(number);
-  return s ? sys_file_permissions(s->file) : -1;
+  int64_t file_group = FILE_ANY_GROUP;
+  int32_t bits = s ? sys_file_permissions(s->file, &file_group) : -1;
+  if (group) *group = file_group;
+  return bits;
 }
 
 // --- Probing and writing -----------------------------------------------------------------------

@@ -34,6 +34,10 @@ constexpr int32_t FILE_OPEN_SHARE_ALL = 0x40000;   // Windows: others may also w
                                                    // wins over FILE_OPEN_SHARE_READ
 constexpr int32_t FILE_NO_BUFFER = 0x80000;        // every read and write goes to the file
 constexpr int32_t FILE_APPEND = 0x100000;          // file_open: start at the end of the file
+constexpr int32_t FILE_OPEN_DELETE = 0x200000;     // file_open_read: for file_delete; Windows:
+                                                   // asks for the right to delete the file
+constexpr int32_t FILE_OPEN_OWN = 0x400000;        // file_open, POSIX: an existing file only
+                                                   // when it is the process user's own (below)
 
 // The buffer size given to each stream opened from now on, in bytes; 0 opens unbuffered.
 // Nothing in the program changes it.
@@ -56,6 +60,8 @@ intptr_t file_open_read(intptr_t number, const char16_t* name, int32_t flags = 0
 // The permission bits of a file that file_open or file_create makes, before the umask: read and
 // write for everyone. POSIX mode bits; Windows ignores them.
 constexpr int32_t FILE_PERMISSIONS_DEFAULT = 0666;
+// The group of file_open and file_create that may have the group bits: whichever the file gets.
+constexpr int64_t FILE_ANY_GROUP = -1;
 
 // Opens for reading and writing, creating the file when it is missing. The contents are kept:
 // writing overwrites from the start (from the end with FILE_APPEND), and bytes beyond the last
@@ -64,15 +70,20 @@ constexpr int32_t FILE_PERMISSIONS_DEFAULT = 0666;
 // through a symbolic link; Windows a disk file. A name that holds anything else (a link, a FIFO,
 // a device, a file with more names) is never opened. POSIX: while the folder lets that name be
 // deleted, so that a file could take its place, the open succeeds with a file that reads as empty
-// and refuses every write (file_error); otherwise, and always on Windows, it fails. A file that
-// the open makes gets `permissions` less the umask.
+// and refuses every write (file_error); otherwise, and always on Windows, it fails.
+// POSIX access: a file that the open makes gets `permissions` less the umask, but their group
+// bits only when its group (which the folder decides) is `group`. A file that exists keeps its
+// own; with FILE_OPEN_OWN it is opened only when it belongs to the user the process runs as, and
+// loses every bit that a new file of its group would not get, and otherwise the open fails.
+// Windows ignores the bits, the group and FILE_OPEN_OWN.
 intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags = 0,
-                   int32_t permissions = FILE_PERMISSIONS_DEFAULT);
+                   int32_t permissions = FILE_PERMISSIONS_DEFAULT, int64_t group = FILE_ANY_GROUP);
 // Opens for reading and writing, creating the file or emptying an existing one, under the rules
 // of file_open. Windows: when that is refused, retries to empty it write-only (the file then
 // reads as empty).
 intptr_t file_create(intptr_t number, const char16_t* name, int32_t flags = 0,
-                     int32_t permissions = FILE_PERMISSIONS_DEFAULT);
+                     int32_t permissions = FILE_PERMISSIONS_DEFAULT,
+                     int64_t group = FILE_ANY_GROUP);
 
 // Writes out the buffer, closes the file and frees the number. Returns 1 when the file was open
 // and every byte written to it reached the file and every read of it succeeded (nothing that
@@ -98,11 +109,27 @@ int32_t file_truncate(intptr_t number);
 // by file_error) and when no file is open.
 int32_t file_sync(intptr_t number);
 
+// Results of file_delete.
+constexpr int32_t FILE_KEPT = 0;       // nothing was deleted, the name is as it was
+constexpr int32_t FILE_DELETED = 1;    // the file goes (Windows: once it is closed)
+constexpr int32_t FILE_SET_ASIDE = 2;  // POSIX: nothing was deleted, but the file found under
+                                       // the name stays under the aside name: the name was
+                                       // taken again before it could be put back
+// Deletes the file open under the number, which was opened under `name` (read-only, on Windows
+// with FILE_OPEN_DELETE), and never another file, whatever takes the name at any moment; the file
+// stays open. FILE_KEPT when the name leads to another file or none, when no file is open, and
+// when the system refuses. POSIX: the name is moved aside for the check, to a hidden name of the
+// process's own in the same folder, and moved back when it is not the open file; should that
+// name have been taken meanwhile, FILE_SET_ASIDE, and the aside name is left at the offset (the
+// empty string otherwise). A crash leaves the file under one of the two names.
+int32_t file_delete(intptr_t number, const char16_t* name, int32_t offset);
+
 // Which file is open under the number: {0, 0} when none is or the system cannot tell.
 FileIdentity file_identity(intptr_t number);
-// The open file's POSIX permission bits (0777 at most); -1 when no file is open or the system
-// cannot tell. Windows: 0666.
-int32_t file_permissions(intptr_t number);
+// The open file's POSIX permission bits (0777 at most), and its group id in `group` when one
+// is given; -1 and FILE_ANY_GROUP when no file is open or the system cannot tell. Windows: 0666
+// and FILE_ANY_GROUP.
+int32_t file_permissions(intptr_t number, int64_t* group = nullptr);
 
 // --- Reading -------------------------------------------------------------------------------------
 

@@ -69,9 +69,3 @@ void fs_current_directory(int32_t offset) {
 }
 
 int32_t fs_delete_file(const char16_t* name) { return sys_delete_file(name) ? 1 : 0; }
-
-int32_t fs_delete_file_if(const char16_t* name, FileIdentity identity) {
-  FileIdentity now;
-  if (!sys_name_identity(name, &now) || !same_file(now, identity)) return 0;
-  return fs_delete_file(name);
-}

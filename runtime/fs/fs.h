@@ -7,8 +7,6 @@
 
 #include <cstdint>
 
-#include "base/identity.h"
-
 // Entry types that dir_entry_type reports.
 constexpr int32_t DIR_ENTRY_NONE = 0;       // no scan under the number
 constexpr int32_t DIR_ENTRY_FILE = 1;       // anything that is not a directory
@@ -47,7 +45,3 @@ void fs_current_directory(int32_t offset);
 
 // Deletes a file: non-zero on success, 0 otherwise (missing, no permission, in use, null).
 int32_t fs_delete_file(const char16_t* name);
-// Deletes the file only while its name still leads to the file of that identity (a symbolic
-// link: to the file it points to; the link is what goes). 0 when it leads elsewhere or nowhere,
-// for an unknown identity, and when the deletion fails.
-int32_t fs_delete_file_if(const char16_t* name, FileIdentity identity);

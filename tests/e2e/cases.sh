@@ -206,14 +206,17 @@ if [ "$platform" = posix ]; then
   expect_output "${opening[@]}" "$sep" "$sep" "${closing[@]}"
   pass
 
-  begin "a target that survives its deletion loses its old tail"
+  begin "a target of the runner's own that survives its deletion loses its old tail and access"
   printf 'new\n' >"$case_dir/a.html"
+  chmod 644 "$case_dir/a.html"
   printf 'a much longer old target\n' >"$case_dir/a.php"
+  chown nobody:nogroup "$case_dir/a.php"
   chmod 666 "$case_dir/a.php"
   chmod 555 "$case_dir"
-  run_as_nobody
+  (umask 022 && run_as_nobody)
   expect_file a.php new
-  [ "$(stat -c %a "$case_dir/a.php")" = 666 ] || fail "a.php lost its mode"
+  # what a new target of the page gets: not the page's group bits, as their groups differ
+  [ "$(stat -c %a "$case_dir/a.php")" = 604 ] || fail "a.php has mode $(stat -c %a "$case_dir/a.php")"
   pass
 
   begin "a page that fails to read is reported and kept"
@@ -362,6 +365,46 @@ if [ "$platform" = posix ]; then
     pass
   done
 
+  # In a shared sticky folder another user's target cannot be deleted: it is never written,
+  # so a private page never reaches that user.
+  sticky_modes=(copy)
+  [ "$edition" = v0.2 ] && sticky_modes+=(rename)
+  for mode in "${sticky_modes[@]}"; do
+    begin "another user's target in a sticky folder cancels the run ($mode mode)"
+    chmod 1777 "$case_dir"
+    printf 'dear diary.html\n' >"$case_dir/diary.html"
+    chown nobody:nogroup "$case_dir/diary.html"
+    chmod 600 "$case_dir/diary.html"
+    : >"$case_dir/diary.php"
+    chown 4242:4242 "$case_dir/diary.php"
+    chmod 666 "$case_dir/diary.php"
+    switch=() start=("${opening[@]}")
+    [ $mode = rename ] && switch=(/r) start=("${renaming[@]}")
+    run_as_nobody "${switch[@]}"
+    expect_output "${start[@]}" "$sep" "Created : diary.php" "$cancelled"
+    [ ! -s "$case_dir/diary.php" ] || fail "the page was written to the other user's file"
+    [ "$(cat "$case_dir/diary.html" 2>/dev/null)" = "dear diary.html" ] || fail "the page is lost"
+    pass
+  done
+
+  # A folder that gives new files its own group: a target's group reads it only when it is the
+  # page's group too.
+  begin "a target in a set-group-ID folder gives its group access only when it is the page's"
+  chgrp 4243 "$case_dir"
+  chmod 2777 "$case_dir"
+  for p in other same; do
+    printf 'x\n' >"$case_dir/$p.html"
+    chown nobody:nogroup "$case_dir/$p.html"
+    chmod 640 "$case_dir/$p.html"
+  done
+  chgrp 4243 "$case_dir/same.html"
+  (umask 022 && run_as_nobody)
+  for pair in other:600 same:640; do
+    got=$(stat -c %a:%g "$case_dir/${pair%:*}.php" 2>/dev/null)
+    [ "$got" = "${pair#*:}:4243" ] || fail "${pair%:*}.php has mode and group $got"
+  done
+  pass
+
   begin "a target never grants more access than its page"
   for mode in 600 640 444 666; do printf 'x\n' >"$case_dir/p$mode.html"; chmod $mode "$case_dir/p$mode.html"; done
   (umask 022 && run)
@@ -385,24 +428,57 @@ fi
 
 if [ "$platform" = posix ] && [ "$edition" = v0.2 ] && [ -n "$fault_library" ] &&
    [ ${#runner[@]} -eq 0 ]; then
-  begin "rename mode keeps a page that was replaced while it was converted"
-  printf 'old.html\n' >"$case_dir/p.html"
-  printf 'the latest edit\n' >"$case_dir/.p.saved"
-  with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=ftruncate64:1 -- /r
-  expect_file p.php old.php
-  [ "$(cat "$case_dir/p.html" 2>/dev/null)" = "the latest edit" ] || fail "the latest edit is lost"
-  pass
+  # An editor saves the page while it is converted, by renaming its new text over the page or by
+  # deleting the page and writing it anew (a new file may get the old one's inode number). At any
+  # moment the latest save stays under the page's name and no save is deleted; an earlier save
+  # that had to stay under the run's aside name is reported. The last row is on a file system
+  # that cannot rename without replacing.
+  anew="rm p.html && printf 'an earlier edit\n' >p.html"
+  for save in "renamed over the page before its target is cut" \
+              "made anew while the target is synced" \
+              "renamed over the page between the check and the deletion" \
+              "made anew during the sync and renamed over at the check" \
+              "made anew during the sync and renamed over at the check, with no rename flags"; do
+    begin "rename mode keeps a page $save"
+    printf 'old.html\n' >"$case_dir/p.html"
+    printf 'the latest edit\n' >"$case_dir/.p.saved"
+    aside=()
+    case $save in
+      *before*) with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=ftruncate64:1 -- /r ;;
+      *synced) paused_faults "rm p.html && cat .p.saved >p.html" PAGEHOP_PAUSE=fsync:1 -- /r ;;
+      *deletion) with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=unlink:2 -- /r ;;
+      *check*)
+        flags=()
+        [[ $save == *flags ]] && flags=(PAGEHOP_NO_RENAME_FLAGS=1)
+        paused_faults "$anew" PAGEHOP_PAUSE=fsync:1 PAGEHOP_RENAME=.p.saved:p.html \
+          PAGEHOP_RENAME_AT=stat:1 "${flags[@]}" -- /r
+        aside=("Kept aside : $(cd "$case_dir" && echo .pagehop-*)") ;;
+    esac
+    expect_output "${renaming[@]}" "$sep" "Created : p.php" "old.php" "${aside[@]}" "${closing[@]}"
+    expect_file p.php old.php
+    [ "$(cat "$case_dir/p.html" 2>/dev/null)" = "the latest edit" ] || fail "the latest edit is lost"
+    if [ ${#aside[@]} -gt 0 ]; then
+      [ "$(cat "$case_dir/${aside#Kept aside : }" 2>/dev/null)" = "an earlier edit" ] ||
+        fail "the earlier edit is lost"
+    fi
+    pass
+  done
 
   begin "rename mode deletes a page only after its target is synced, and keeps it when that fails"
   for p in a b c; do printf '%s.html\n' $p >"$case_dir/$p.html"; done
   with_faults PAGEHOP_TRACE="$case_dir.trace" -- /r
-  awk '/^unlink .*\.html$/ && previous != "fsync" { bad = 1 } { previous = $0 }
+  awk '/^rename [^ ]*\.html / && previous != "fsync" { bad = 1 } { previous = $0 }
        END { exit bad }' "$case_dir.trace" || fail "a page was deleted before its target was synced"
   [ "$(grep -c '^fsync$' "$case_dir.trace")" = 3 ] || fail "not every target was synced"
+  for p in a b c; do expect_absent $p.html; done
   printf 'x.html\n' >"$case_dir/x.html"
   with_faults PAGEHOP_FAULT=fsync:1 -- /r
   expect_output "${renaming[@]}" "$sep" "Created : x.php" "x.php" "Write failed : x.php" "${closing[@]}"
   expect_exists x.html
+  # and where the file system cannot rename without replacing
+  with_faults PAGEHOP_NO_RENAME_FLAGS=1 -- /r
+  expect_absent x.html
+  expect_file x.php x.php
   pass
 fi
 

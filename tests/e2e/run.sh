@@ -82,6 +82,19 @@ with_faults() {  # with_faults [VAR=VALUE...] -- [ARGS...]: run with the fault l
   [ $status -eq 0 ] || fail "exit status $status"
 }
 
+paused_faults() {  # paused_faults COMMAND [VAR=VALUE...] -- [ARGS...]: with_faults, with the
+  # run paused at the call that PAGEHOP_PAUSE names while COMMAND changes the case's folder
+  local action=$1; shift
+  rm -f "$case_dir.pause"
+  with_faults PAGEHOP_PAUSE_FILE="$case_dir.pause" "$@" &
+  local job=$! i
+  for ((i = 0; i < 1000; i++)); do [ -e "$case_dir.pause" ] && break; sleep 0.01; done
+  [ -e "$case_dir.pause" ] || fail "the run did not pause"
+  (cd "$case_dir" && eval "$action")
+  rm -f "$case_dir.pause"
+  wait $job
+}
+
 lines() {  # lines LINE...: the bytes of console or target lines with this build's line end
   local l
   for l in "$@"; do printf '%s%s' "$l" "$eol"; done

@@ -6,10 +6,16 @@
  *   PAGEHOP_FAULT=name:N      fail the Nth call of `name` (1-based)
  *   PAGEHOP_FAULT_STICKY=1    and every later call of it too (a full disk, a dead device)
  *   PAGEHOP_FAULT_COUNTS=path at exit, write "name count" for every function to the file
- *   PAGEHOP_TRACE=path        append "fsync" or "unlink <path>" to the file at each such call
+ *   PAGEHOP_TRACE=path        append "fsync", "unlink <path>" or "rename <from> <to>" to the
+ *                             file at each such call
  *   PAGEHOP_RENAME=from:to    rename `from` to `to` just before the call named by
  *   PAGEHOP_RENAME_AT=name:N  (1-based), which then goes on as usual: a page replaced by an
  *                             editor, or the folder renamed, while the run is at that point
+ *   PAGEHOP_PAUSE=name:N      just before the Nth call of `name`, create the file
+ *   PAGEHOP_PAUSE_FILE=path   `path` and wait until it is gone (60 s at most), so that a test
+ *                             can change the folder at exactly that point, and then go on
+ *   PAGEHOP_NO_RENAME_FLAGS=1 renameat2 with flags fails with EINVAL, as on a file system that
+ *                             cannot rename without replacing (NFS, 9p); not counted as a fault
  *
  * A failing call does what the system does when it fails: it returns the error value with
  * errno set, and a stream's error indicator is set as libc would set it. fclose closes the
@@ -27,20 +33,22 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 enum {
   F_FOPEN64, F_FREAD, F_FWRITE, F_FFLUSH, F_FCLOSE, F_FSEEKO64, F_FTELLO64, F_FTRUNCATE64,
   F_SETVBUF, F_FSYNC, F_OPEN, F_FDOPEN, F_FSTAT, F_FCNTL, F_LSTAT, F_STAT, F_FACCESSAT,
-  F_OPENDIR, F_READDIR64, F_FSTATAT64, F_GETCWD, F_UNLINK, F_MALLOC, F_CALLOC, F_REALLOC,
-  F_COUNT
+  F_OPENDIR, F_READDIR64, F_FSTATAT64, F_GETCWD, F_UNLINK, F_RENAMEAT2, F_RENAME, F_LINK,
+  F_FCHMOD, F_MALLOC, F_CALLOC, F_REALLOC, F_COUNT
 };
 
 static const char* const NAMES[F_COUNT] = {
     "fopen64", "fread",     "fwrite",    "fflush",    "fclose", "fseeko64", "ftello64",
     "ftruncate64", "setvbuf", "fsync",   "open",      "fdopen", "fstat",    "fcntl",
     "lstat",   "stat",      "faccessat", "opendir",   "readdir64", "fstatat64", "getcwd",
-    "unlink",  "malloc",    "calloc",    "realloc"};
+    "unlink",  "renameat2", "rename",    "link",      "fchmod",    "malloc",   "calloc",
+    "realloc"};
 
 extern void* __libc_malloc(size_t);
 extern void* __libc_calloc(size_t, size_t);
@@ -56,14 +64,33 @@ static int trace = -1;                 /* PAGEHOP_TRACE, open for appending */
 static int rename_call = -1;           /* PAGEHOP_RENAME_AT: the call before which ... */
 static unsigned long rename_nth;       /* ... its Nth ... */
 static char rename_from[4096], rename_to[4096];  /* ... PAGEHOP_RENAME is carried out */
+static int pause_call = -1;            /* PAGEHOP_PAUSE: the call before which ... */
+static unsigned long pause_nth;        /* ... its Nth ... */
+static const char* pause_file;         /* ... the run waits while this file exists */
+static int no_rename_flags;            /* PAGEHOP_NO_RENAME_FLAGS */
 
 static int console(FILE* stream) { return stream == stdout || stream == stderr; }
 
-/* Counts the call, carries out a rename due before it, and tells whether it is to fail. */
+static void* lookup(int f);
+
+/* Makes the pause file and waits, a millisecond at a time, until the test has removed it. */
+static void pause_here(void) {
+  int (*open_real)(const char*, int, ...) = (int (*)(const char*, int, ...))lookup(F_OPEN);
+  int fd = open_real(pause_file, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd >= 0) close(fd);
+  struct timespec millisecond = {0, 1000000};
+  for (int i = 0; i < 60000 && access(pause_file, F_OK) == 0; ++i) nanosleep(&millisecond, NULL);
+}
+
+/* Counts the call, carries out a rename or a pause due before it, and tells whether it is to
+ * fail. */
 static int fails(int f) {
   if (!armed) return 0;
   unsigned long n = ++calls[f];
-  if (f == rename_call && n == rename_nth) rename(rename_from, rename_to);
+  if (f == rename_call && n == rename_nth) {
+    ((int (*)(const char*, const char*))lookup(F_RENAME))(rename_from, rename_to);
+  }
+  if (f == pause_call && n == pause_nth && pause_file) pause_here();
   return f == target && (n == nth || (sticky && n > nth));
 }
 
@@ -110,6 +137,9 @@ __attribute__((constructor)) static void start(void) {
     strcpy(rename_to, colon + 1);
     rename_call = call_of(getenv("PAGEHOP_RENAME_AT"), &rename_nth);
   }
+  pause_call = call_of(getenv("PAGEHOP_PAUSE"), &pause_nth);
+  pause_file = getenv("PAGEHOP_PAUSE_FILE");
+  no_rename_flags = getenv("PAGEHOP_NO_RENAME_FLAGS") != NULL;
   armed = 1;
 }
 
@@ -266,6 +296,36 @@ int unlink(const char* path) {
   trace_line("unlink", path);
   if (fails(F_UNLINK)) return errno = EIO, -1;
   return REAL(int (*)(const char*), F_UNLINK)(path);
+}
+
+static void trace_rename(const char* from, const char* to) {
+  char both[8200];
+  snprintf(both, sizeof both, "%s %s", from, to);
+  trace_line("rename", both);
+}
+
+int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned int flags) {
+  if (fails(F_RENAMEAT2)) return errno = EIO, -1;
+  if (flags && no_rename_flags) return errno = EINVAL, -1;
+  trace_rename(from, to);
+  return REAL(int (*)(int, const char*, int, const char*, unsigned int), F_RENAMEAT2)(
+      from_dir, from, to_dir, to, flags);
+}
+
+int rename(const char* from, const char* to) {
+  if (fails(F_RENAME)) return errno = EIO, -1;
+  trace_rename(from, to);
+  return REAL(int (*)(const char*, const char*), F_RENAME)(from, to);
+}
+
+int link(const char* from, const char* to) {
+  if (fails(F_LINK)) return errno = EIO, -1;
+  return REAL(int (*)(const char*, const char*), F_LINK)(from, to);
+}
+
+int fchmod(int fd, mode_t mode) {
+  if (fails(F_FCHMOD)) return errno = EIO, -1;
+  return REAL(int (*)(int, mode_t), F_FCHMOD)(fd, mode);
 }
 
 /* --- memory: straight to libc's allocator, so no lookup can recurse ----------------------- */

@@ -11,8 +11,8 @@
 set -u
 program= library= mode=copy
 calls="fopen64 fread fwrite fflush fclose fseeko64 ftello64 ftruncate64 setvbuf fsync open fdopen
-       fstat fcntl lstat stat faccessat opendir readdir64 fstatat64 getcwd unlink malloc calloc
-       realloc"
+       fstat fcntl lstat stat faccessat opendir readdir64 fstatat64 getcwd unlink renameat2 rename
+       link fchmod malloc calloc realloc"
 while [ $# -gt 0 ]; do
   case $1 in
     --program) program=$(realpath "$2"); shift 2 ;;
@@ -109,6 +109,12 @@ run_case() {
   fi
   [ "${have[notes.txt]-}" = "${want[notes.txt]}" ] && [ -z "${have[notes.php]-}" ] ||
     fail "$label" "notes.txt was converted or changed: not a page"
+  # A page moved aside for its deletion is deleted, moved back or reported.
+  local aside
+  for aside in "$dir"/.pagehop-*; do
+    [ -e "$aside" ] || continue
+    [[ $out == *$'\nKept aside : '"${aside##*/}"$'\n'* ]] || fail "$label" "${aside##*/} left: hidden"
+  done
   local p t complete
   for p in "${pages[@]}"; do
     t=${p%.html}.php complete=0

@@ -30,10 +30,11 @@ scratch=$(mktemp -d "$scratch_root/pagehop-stress.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
 if [ $light -eq 1 ]; then
-  many=10000 big_mb=64 line_mb=16 change_mb=64
+  many=10000 big_mb=64 line_mb=16 change_mb=64 save_runs=200
 else
-  many=100000 big_mb=2100 line_mb=600 change_mb=400
+  many=100000 big_mb=2100 line_mb=600 change_mb=400 save_runs=1000
 fi
+save_seconds=300  # the saves case stops after this long, however many runs it made
 sep=$(printf '=%.0s' {1..41})
 passed=0 failed=0 case_failed=0 case_name= dir=
 
@@ -288,6 +289,61 @@ for mode in copy rename; do
   expect_converted "$scratch/original" "$dir/page.php"
   pass
 done
+
+# --- a page saved again and again while rename runs delete it --------------------------------
+
+# An editor saves p.html in a tight loop, each text by renaming it over the page: by exchanging
+# the two names (renameat2 with RENAME_EXCHANGE, system call 316 on x86-64), so that it gets
+# back the text it replaced and prints it, or, while the page's name is free, by taking it
+# (RENAME_NOREPLACE). Meanwhile rename runs convert and delete the page, one after the other.
+# Every text saved must be found again: replaced by the next save, converted by a run (its echo),
+# under the page's name at the end, or under an aside name that a run reported. A text found in
+# none of these was deleted by a run that had not converted it.
+editor='
+  use Errno qw(ENOENT EEXIST);
+  my ($stop, $new, $page, $saved) = (shift, ".p.new", "p.html", 0);
+  $| = 1;
+  for (my $i = 1; !-e $stop; $i++) {
+    open(my $f, ">", $new) or die "$new: $!";
+    print $f "edit $i .html\n";
+    close $f;
+    while (1) {
+      if (syscall(316, -100, $new, -100, $page, 2) == 0) {
+        open(my $old, "<", $new) or die "$new: $!";
+        print <$old>;
+        unlink $new;
+        last;
+      }
+      die "exchange: $!" unless $! == ENOENT;
+      last if syscall(316, -100, $new, -100, $page, 1) == 0;
+      die "rename: $!" unless $! == EEXIST;
+    }
+    $saved = $i;
+  }
+  print "saved $saved\n";
+'
+begin "a page saved by renaming over it during $save_runs rename runs"
+: >"$scratch/converted"
+(cd "$dir" && exec perl -e "$editor" "$scratch/stop" >"$scratch/replaced") &
+editor_job=$!
+runs=0 until=$(($(date +%s) + save_seconds))
+while [ $runs -lt $save_runs ] && [ "$(date +%s)" -lt $until ]; do
+  convert --v02 /r
+  cat "$scratch/out" >>"$scratch/converted"
+  runs=$((runs + 1))
+done
+touch "$scratch/stop"
+wait $editor_job || fail "the editor failed"
+saved=$(sed -n 's/^saved //p' "$scratch/replaced")
+asides=$(grep -c '^Kept aside : ' "$scratch/converted")
+{ sed -n 's/^edit \([0-9]*\) \.html$/\1/p' "$scratch/replaced" "$dir/p.html" "$dir"/.pagehop-* 2>/dev/null
+  sed -n 's/^edit \([0-9]*\) \.php$/\1/p' "$scratch/converted"; } | sort -u >"$scratch/found"
+lost=$(seq 1 "${saved:-0}" | sort | comm -23 - "$scratch/found" | wc -l)
+[ "$lost" -eq 0 ] || fail "$lost of $saved saves lost"
+[ "${saved:-0}" -gt "$runs" ] || fail "only ${saved:-0} saves in $runs runs"
+note=" ($runs runs, ${saved:-0} saves, $(grep -c '^Created' "$scratch/converted") conversions, $asides set aside)"
+rm -f "$scratch/stop" "$scratch/replaced" "$scratch/converted" "$scratch/found"
+pass
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
