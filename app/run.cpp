@@ -20,18 +20,19 @@ constexpr intptr_t kSource = 0;
 constexpr intptr_t kTarget = 1;
 
 constexpr char16_t kSeparator[] = u"=========================================";
-constexpr const char16_t* kSearched = u".html";
+constexpr char16_t kSearched[] = u".html";
+constexpr char16_t kTargetExt[] = u".php";
 constexpr const char16_t* kPattern = u"*.html";
+static_assert(sizeof kTargetExt <= sizeof kSearched, "a line is rewritten where it lies");
 static_assert(sizeof kSeparator / sizeof kSeparator[0] == 41 + 1, "41 '=' and the terminator");
 
-// The run's variables, for the whole process. Strings own their buffers.
+// The run's variables, for the whole process. Strings own their buffers. The line being
+// copied is no variable: it stays on the stack where it was read (see rewrite_line).
 struct RunState {
   char16_t* target_ext;   // ".php"
   char16_t* folder;       // the current directory, with its trailing separator
   char16_t* page_name;    // v0.2: the current entry's name
   char16_t* target_name;  // the current target: the entry's base name and target_ext
-  char16_t* line;         // the line last read from the source
-  char16_t* new_line;     // that line rewritten
   char16_t* switch_text;  // v0.2: the first parameter, upper-cased
   int32_t rename_mode;    // v0.2: 1 deletes each source once its target is complete
   FileIdentity page;      // the file that the current source is; {0, 0} when unknown
@@ -66,7 +67,7 @@ bool open_run() {
   console_open(TEXT_UTF8);
   if constexpr (!kEditionV02) {
     print(u"pagehop v0.1");
-    str_assign(run.target_ext, u".php");
+    str_assign(run.target_ext, kTargetExt);
     print(u"Copy .html to ", run.target_ext,
           u" including changing internal links in current folder.");
     return true;
@@ -87,27 +88,23 @@ bool open_run() {
     print(u"  Copying .html to .php including changing internal links in current folder.");
     run.rename_mode = 0;
   }
-  str_assign(run.target_ext, u".php");
+  str_assign(run.target_ext, kTargetExt);
   return true;
 }
 
 // Writes `line`, of `length` units, to the target, with every ".html" rewritten; a rewritten
 // line is echoed. Every step takes the length, as a line may hold zero units, and the
-// replacement starts where the search found the first occurrence.
-void rewrite_line(int32_t length) {
-  int32_t found = str_find_n(run.line, length, kSearched);
+// replacement starts where the search found the first occurrence. The line is rewritten where
+// it lies: the target's extension is shorter than the searched one, so the new line fits, and
+// a line of any length is held once and never copied.
+void rewrite_line(char16_t* line, int32_t length) {
+  int32_t found = str_find_n(line, length, kSearched);
   if (found) {
-    int32_t mark = temp_mark();
-    str_replace_n(run.line, length, kSearched, run.target_ext, found, mark);
-    int32_t new_length = temp_length(mark);
-    // A huge line is held twice, not three times: once its rewritten copy is on the stack the
-    // line itself goes, and storing that copy gives the stack's room back.
-    if (temp_oversized(mark)) str_assign(run.line, nullptr);
-    str_assign_temp(run.new_line, mark);
-    console_write_line_n(run.new_line, new_length);
-    file_write_line_n(kTarget, run.new_line, new_length);
+    int32_t new_length = str_replace_in_place_n(line, length, kSearched, run.target_ext, found);
+    console_write_line_n(line, new_length);
+    file_write_line_n(kTarget, line, new_length);
   } else {
-    file_write_line_n(kTarget, run.line, length);
+    file_write_line_n(kTarget, line, length);
   }
 }
 
@@ -136,9 +133,10 @@ Page cancel() {
 // same.
 void note_source() {
   run.format = file_detect_format(kSource);
-  run.page = file_identity(kSource);
-  int32_t page_bits = file_permissions(kSource, &run.page_group);
-  run.permissions = 0600 | (page_bits >= 0 ? page_bits & 0066 : 0);
+  FileStatus page = file_status(kSource);
+  run.page = page.identity;
+  run.page_group = page.group;
+  run.permissions = 0600 | (page.permissions >= 0 ? page.permissions & 0066 : 0);
 }
 
 // Opens the current entry of the scan as the source. False when it cannot be read.
@@ -199,9 +197,8 @@ Page convert_page() {
     runtime_checkpoint();
     int32_t mark = temp_mark();
     file_read_line(kSource, mark);
-    int32_t length = temp_length(mark);
-    str_assign_temp(run.line, mark);
-    rewrite_line(length);
+    rewrite_line(temp_edit(mark), temp_length(mark));
+    temp_restore(mark);
   }
   // A UTF-16 page may end in a byte that makes no unit: it ends the target too.
   uint8_t odd_byte;

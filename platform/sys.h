@@ -35,7 +35,8 @@ void sys_heap_free(void* block);                    // null is ignored
 
 // The string heap: the TempStringStack and every string variable's buffer.
 // Windows: a private heap made by sys_string_heap_start and destroyed with all its blocks by
-// sys_string_heap_stop. POSIX: the C library's heap, and start and stop do nothing.
+// sys_string_heap_stop. POSIX: the C library's heap, and start and stop do nothing; a block of
+// 8 MiB or more is offered huge pages where the system has them.
 void sys_string_heap_start();
 void sys_string_heap_stop();
 void* sys_string_alloc(size_t bytes);
@@ -90,6 +91,7 @@ int32_t sys_ansi_decode(const char* src, int32_t count, char16_t* dst, int32_t s
 
 // The build's line terminator: u"\n" on POSIX, u"\r\n" on Windows.
 extern const char16_t SYS_LINE_END[];
+extern const int32_t SYS_LINE_END_LENGTH;  // its units
 
 constexpr int32_t SYS_OPEN_READ = 0;    // an existing regular file (or a link to one), read only
 constexpr int32_t SYS_OPEN_UPDATE = 1;  // read and write; created when missing, contents kept
@@ -134,12 +136,10 @@ bool sys_file_seek(intptr_t file, int64_t offset, int32_t origin);
 bool sys_file_truncate(intptr_t file);
 // Moves what was written to the storage device (POSIX fsync, Windows FlushFileBuffers).
 bool sys_file_sync(intptr_t file);
-// Which file is open; false when the system cannot tell.
-bool sys_file_identity(intptr_t file, FileIdentity* identity);
-// The open file's POSIX permission bits (0777 at most), and its group id in `group`; -1 and
-// SYS_ANY_GROUP when they cannot be had. Windows: 0666 and SYS_ANY_GROUP, as access there
-// follows the folder.
-int32_t sys_file_permissions(intptr_t file, int64_t* group);
+// Which file is open, with its permission bits and group, from one query of the system: the
+// identity {0, 0}, the bits -1 and the group SYS_ANY_GROUP when they cannot be had. Windows: the
+// bits 0666 and SYS_ANY_GROUP, as access there follows the folder.
+FileStatus sys_file_status(intptr_t file);
 
 // Results of sys_file_delete.
 constexpr int32_t SYS_DELETE_KEPT = 0;   // nothing was deleted; the name is as it was

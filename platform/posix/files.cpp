@@ -13,6 +13,7 @@
 #include "platform/sys.h"
 
 const char16_t SYS_LINE_END[] = u"\n";
+const int32_t SYS_LINE_END_LENGTH = sizeof SYS_LINE_END / sizeof SYS_LINE_END[0] - 1;
 
 namespace {
 
@@ -184,19 +185,10 @@ bool sys_file_sync(intptr_t file) {
 
 bool sys_file_close(intptr_t file) { return fclose(stream_of(file)) == 0; }
 
-bool sys_file_identity(intptr_t file, FileIdentity* identity) {
+FileStatus sys_file_status(intptr_t file) {
   struct stat status;
-  if (fstat(fileno(stream_of(file)), &status) != 0) return false;
-  *identity = identity_of(status);
-  return true;
-}
-
-int32_t sys_file_permissions(intptr_t file, int64_t* group) {
-  struct stat status;
-  *group = SYS_ANY_GROUP;
-  if (fstat(fileno(stream_of(file)), &status) != 0) return -1;
-  *group = status.st_gid;
-  return static_cast<int32_t>(status.st_mode & 0777);
+  if (fstat(fileno(stream_of(file)), &status) != 0) return {{0, 0}, -1, SYS_ANY_GROUP};
+  return {identity_of(status), static_cast<int32_t>(status.st_mode & 0777), status.st_gid};
 }
 
 // --- Deleting the open file ----------------------------------------------------------------

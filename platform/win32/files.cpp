@@ -4,6 +4,7 @@
 #include "platform/win32/win32.h"
 
 const char16_t SYS_LINE_END[] = u"\r\n";
+const int32_t SYS_LINE_END_LENGTH = sizeof SYS_LINE_END / sizeof SYS_LINE_END[0] - 1;
 
 namespace {
 
@@ -86,13 +87,10 @@ bool sys_file_sync(intptr_t file) { return FlushFileBuffers(handle_of(file)) != 
 
 bool sys_file_close(intptr_t file) { return CloseHandle(handle_of(file)) != 0; }
 
-bool sys_file_identity(intptr_t file, FileIdentity* identity) {
-  return identity_of(handle_of(file), identity);
-}
-
-int32_t sys_file_permissions(intptr_t, int64_t* group) {
-  *group = SYS_ANY_GROUP;
-  return 0666;
+FileStatus sys_file_status(intptr_t file) {
+  FileStatus status = {{0, 0}, 0666, SYS_ANY_GROUP};
+  identity_of(handle_of(file), &status.identity);
+  return status;
 }
 
 // Through the handle the deletion reaches exactly the open file, whatever its name leads to

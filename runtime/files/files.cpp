@@ -156,21 +156,19 @@ int32_t file_delete(intptr_t number, const char16_t* name, int32_t offset) {
   return result;
 }
 
-FileIdentity file_identity(intptr_t number) {
-  FileStream* s = file_table.get(number);
-  FileIdentity identity = {0, 0};
-  if (s) sys_file_identity(s->file, &identity);  // left unknown when the system cannot tell
-  return identity;
-}
-
 static_assert(FILE_ANY_GROUP == SYS_ANY_GROUP, "the group is passed on as it is");
 
-int32_t file_permissions(intptr_t number, int64_t* group) {
+FileStatus file_status(intptr_t number) {
   FileStream* s = file_table.get(number);
-  int64_t file_group = FILE_ANY_GROUP;
-  int32_t bits = s ? sys_file_permissions(s->file, &file_group) : -1;
-  if (group) *group = file_group;
-  return bits;
+  return s ? sys_file_status(s->file) : FileStatus{{0, 0}, -1, FILE_ANY_GROUP};
+}
+
+FileIdentity file_identity(intptr_t number) { return file_status(number).identity; }
+
+int32_t file_permissions(intptr_t number, int64_t* group) {
+  FileStatus status = file_status(number);
+  if (group) *group = status.group;
+  return status.permissions;
 }
 
 // --- Probing and writing -----------------------------------------------------------------------
@@ -272,7 +270,7 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
 void write_line(FileStream* s, const char16_t* text, int32_t length, int32_t format) {
   // A UTF-8 line and its line end straight into the buffer in one go, when both fit there as
   // write_text would put them. The line end's units are ASCII, each its own byte.
-  int32_t end_length = str_len(SYS_LINE_END);
+  int32_t end_length = SYS_LINE_END_LENGTH;
   if (file_format(format, s->format) == TEXT_UTF8 && s->mode == STREAM_WRITE && s->size &&
       3 * static_cast<int64_t>(length) + end_length < s->count) {
     put_utf8(s, text, length);

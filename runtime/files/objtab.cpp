@@ -2,6 +2,7 @@
 // handles in a doubly linked list, newest first.
 #include "runtime/files/objtab.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "runtime/memory/memory.h"
@@ -21,15 +22,15 @@ constexpr intptr_t FIRST_HANDLE = -2;
 }  // namespace
 
 struct ObjectTable {
+  ObjectSlots numbered;  // first, for objtab_get
   int32_t record_size;   // bytes of one owner's record, at least pointer-sized
   int32_t step;          // spare slots beyond a requested number; also the first capacity
-  intptr_t capacity;     // slots
-  void** slots;          // capacity record references; null for an empty slot
   DynamicLink* newest;   // head of the dynamic list, null when empty
   ObjCleanup cleanup;    // may be null
   intptr_t cursor;       // next slot that objtab_free_all looks at
   intptr_t next_handle;  // handle for the next dynamic record; counts down from -2
 };
+static_assert(offsetof(ObjectTable, numbered) == 0, "objtab_get reads the slots first");
 
 namespace {
 
@@ -67,10 +68,10 @@ bool grow_slots(ObjectTable* table, intptr_t number) {
   if (number > INTPTR_MAX - table->step) return false;
   intptr_t capacity = number + table->step;
   if (static_cast<uintptr_t>(capacity) > SIZE_MAX / sizeof(void*)) return false;
-  void* grown = mem_grow(table->slots, static_cast<size_t>(capacity) * sizeof(void*));
+  void* grown = mem_grow(table->numbered.slots, static_cast<size_t>(capacity) * sizeof(void*));
   if (!grown) return false;
-  table->slots = static_cast<void**>(grown);
-  table->capacity = capacity;
+  table->numbered.slots = static_cast<void**>(grown);
+  table->numbered.capacity = capacity;
   return true;
 }
 
@@ -83,12 +84,13 @@ ObjectTable* objtab_create(int32_t record_size, int32_t step, ObjCleanup cleanup
   table->record_size = record_size < MIN_RECORD ? MIN_RECORD : record_size;
   table->step = step < 1 ? 1 : step;
   table->cleanup = cleanup;
-  table->slots = static_cast<void**>(mem_alloc(static_cast<size_t>(table->step) * sizeof(void*)));
-  if (!table->slots) {
+  table->numbered.slots =
+      static_cast<void**>(mem_alloc(static_cast<size_t>(table->step) * sizeof(void*)));
+  if (!table->numbered.slots) {
     mem_free(table);
     return nullptr;
   }
-  table->capacity = table->step;
+  table->numbered.capacity = table->step;
   table->next_handle = FIRST_HANDLE;
   return table;
 }
@@ -97,14 +99,14 @@ void* objtab_alloc(ObjectTable* table, intptr_t number) {
   if (!table) return nullptr;
   if (number == OBJ_AUTO) return alloc_dynamic(table);
   if (number < 0) return nullptr;
-  if (number >= table->capacity && !grow_slots(table, number)) return nullptr;
-  if (table->slots[number]) {
+  if (number >= table->numbered.capacity && !grow_slots(table, number)) return nullptr;
+  if (table->numbered.slots[number]) {
     // An object still open under the number is shut down before the number is reused.
     if (table->cleanup) table->cleanup(number);
-    return table->slots[number];
+    return table->numbered.slots[number];
   }
   void* record = mem_alloc(static_cast<size_t>(table->record_size));
-  table->slots[number] = record;
+  table->numbered.slots[number] = record;
   return record;
 }
 
@@ -116,22 +118,16 @@ intptr_t objtab_handle(const ObjectTable* table, const void* record) {
   return 0;
 }
 
-void* objtab_get(ObjectTable* table, intptr_t number) {
-  if (!table) return nullptr;
-  void* record = nullptr;
-  if (number >= 0 && number < table->capacity) {
-    record = table->slots[number];
-  } else if (DynamicLink* link = find_dynamic(table, number)) {
-    record = body_of(link);
-  }
-  return record && is_live(record) ? record : nullptr;
+void* objtab_get_dynamic(ObjectTable* table, intptr_t handle) {
+  DynamicLink* link = find_dynamic(table, handle);
+  return link && is_live(body_of(link)) ? body_of(link) : nullptr;
 }
 
 void objtab_free(ObjectTable* table, intptr_t number) {
   if (!table) return;
-  if (number >= 0 && number < table->capacity) {
-    if (table->slots[number])
-      memset(table->slots[number], 0, static_cast<size_t>(table->record_size));
+  if (number >= 0 && number < table->numbered.capacity) {
+    if (table->numbered.slots[number])
+      memset(table->numbered.slots[number], 0, static_cast<size_t>(table->record_size));
     return;
   }
   DynamicLink* link = find_dynamic(table, number);
@@ -149,9 +145,9 @@ void objtab_free_all(ObjectTable* table) {
   if (!table || !table->cleanup) return;
   // The cursor lives in the table and the capacity is re-read after every clean-up, so a
   // clean-up that frees other objects or grows the slot array keeps the walk on track.
-  for (table->cursor = 0; table->cursor < table->capacity;) {
+  for (table->cursor = 0; table->cursor < table->numbered.capacity;) {
     intptr_t number = table->cursor++;
-    void* record = table->slots[number];
+    void* record = table->numbered.slots[number];
     if (record && is_live(record)) table->cleanup(number);
   }
   while (table->newest) {

@@ -28,8 +28,26 @@ void* objtab_alloc(ObjectTable* table, intptr_t number);
 // and never equal to an explicit number. 0 when the record is no dynamic record of the table.
 intptr_t objtab_handle(const ObjectTable* table, const void* record);
 
+// The numbered slots, which every table begins with, so that a number is looked up inline: the
+// file library looks up its stream on every call.
+struct ObjectSlots {
+  intptr_t capacity;  // slots
+  void** slots;       // capacity record references; null for an empty slot
+};
+
+// The live record under an issued handle, or null.
+void* objtab_get_dynamic(ObjectTable* table, intptr_t handle);
+
 // The live record under a number or an issued handle, or null. No other number reaches memory.
-void* objtab_get(ObjectTable* table, intptr_t number);
+inline void* objtab_get(ObjectTable* table, intptr_t number) {
+  if (!table) return nullptr;
+  if (number < 0) return objtab_get_dynamic(table, number);
+  const auto* numbered = reinterpret_cast<const ObjectSlots*>(table);
+  if (number >= numbered->capacity) return nullptr;
+  void* record = numbered->slots[number];
+  // A record is live while its first field, the native handle, is non-zero.
+  return record && *static_cast<const intptr_t*>(record) != 0 ? record : nullptr;
+}
 
 // Frees the object: a slot record is zeroed and kept for reuse; a dynamic record is released.
 // Numbers that are neither are ignored.

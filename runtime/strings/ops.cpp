@@ -2,8 +2,8 @@
 // the file part of a path. Results go onto the TempStringStack by the producer convention.
 #include <cstring>
 
-#include "platform/sys.h"
 #include "base/utf8.h"
+#include "platform/sys.h"
 #include "runtime/strings/strings.h"
 
 namespace {
@@ -185,13 +185,29 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
     }
     return;
   }
-  replace_into(text, str_len(text), search, replacement, mode & STR_CASE_INSENSITIVE, start,
-               limit, offset);
+  replace_into(text, str_len(text), search, replacement, mode & STR_CASE_INSENSITIVE, start, limit,
+               offset);
 }
 
 void str_replace_n(const char16_t* text, int32_t length, const char16_t* search,
                    const char16_t* replacement, int32_t start, int32_t offset) {
   replace_into(text, length, search, replacement, false, start, NO_LIMIT, offset);
+}
+
+int32_t str_replace_in_place_n(char16_t* text, int32_t length, const char16_t* search,
+                               const char16_t* replacement, int32_t start) {
+  int32_t m = str_len(search), r = str_len(replacement);
+  if (r > m) return -1;
+  // The part written never passes the part read, so each piece moves down within the text.
+  int32_t i = clamp_start(start, length), out = i;
+  for (int32_t at; (at = next_match(text, i, length, search, m, false)) < length; i = at + m) {
+    if (out != i) memmove(text + out, text + i, static_cast<size_t>(at - i) * 2);
+    out += at - i;
+    memcpy(text + out, replacement, static_cast<size_t>(r) * 2);
+    out += r;
+  }
+  str_copy_n(text + out, text + i, length - i);
+  return out + (length - i);
 }
 
 void str_file_part(const char16_t* path, int32_t offset) { str_file_part(path, 0, offset); }

@@ -40,6 +40,11 @@ inline const char16_t* temp_at(int32_t offset) {
   return reinterpret_cast<const char16_t*>(temp_stack.buffer + offset);
 }
 
+// The same place, for a caller that rewrites the value in place before dropping it.
+inline char16_t* temp_edit(int32_t offset) {
+  return reinterpret_cast<char16_t*>(temp_stack.buffer + offset);
+}
+
 // Makes room for n units at the offset, sets top = offset + 2n and returns the place.
 // Grows by 16384 bytes beyond the need when need >= capacity - 4 (need = top + 2n), and
 // shrinks back towards 1 MiB after an oversized value. Writes nothing.
@@ -51,10 +56,6 @@ void temp_empty(int32_t offset);
 // The length in units of the value from the mark up to top, as a producer left it (a line read
 // from a file may hold zero units, so its terminator does not tell).
 inline int32_t temp_length(int32_t mark) { return (temp_stack.top - mark) / 2; }
-// Whether the value from the mark up to top is larger than the room the stack keeps (1 MiB).
-// Storing such a value with str_assign_temp gives that room back; a caller that holds another
-// copy of it can let that go first, so that it is never held three times.
-bool temp_oversized(int32_t mark);
 // 0 when p lies outside [buffer, buffer + top]; otherwise (p - buffer) + 1.
 int32_t temp_locate(const void* p);
 // The pointer for a temp_locate result, computed with the current buffer.
@@ -69,9 +70,10 @@ void str_concat(const char16_t* text);
 // A null text frees the buffer and sets the variable to null. The text must not be the
 // variable's own buffer.
 void str_assign(char16_t*& var, const char16_t* text);
-// Stores the bytes from mark up to top as the variable's value and restores top to mark. An
-// oversized value (temp_oversized) leaves no room behind: alone on the stack, the variable takes
-// the stack's block and the stack starts anew; otherwise it is copied and the stack shrinks.
+// Stores the bytes from mark up to top as the variable's value and restores top to mark. A
+// value larger than the room the stack keeps (1 MiB) leaves no room behind: alone on the stack, the
+// variable takes the stack's block and the stack starts anew; otherwise it is copied and the stack
+// shrinks.
 void str_assign_temp(char16_t*& var, int32_t mark);
 // Copies n units (n >= 0) from src to dst, which may overlap, and writes a 0 unit at dst[n].
 void str_copy_n(char16_t* dst, const char16_t* src, int32_t n);
@@ -125,6 +127,12 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
 // its length; zero units inside the text are characters like any other.
 void str_replace_n(const char16_t* text, int32_t length, const char16_t* search,
                    const char16_t* replacement, int32_t start, int32_t offset);
+// The same replacement made in the first `length` units of a writable text itself, for a
+// replacement no longer than the search text, so that the result fits where the text lies;
+// returns the result's length and writes a 0 unit after it. A longer replacement changes
+// nothing and gives -1. Neither search nor replacement may lie inside the text.
+int32_t str_replace_in_place_n(char16_t* text, int32_t length, const char16_t* search,
+                               const char16_t* replacement, int32_t start);
 // The file part of a path: a leading quotation mark is skipped, the part begins after the last
 // separator ('/', on Windows also the backslash) and ends before the next quotation mark.
 // STR_DROP_EXTENSION cuts the part at its last dot, unless that dot is its first or last unit

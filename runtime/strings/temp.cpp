@@ -42,6 +42,9 @@ size_t value_buffer_size(int32_t bytes) {
   return need <= kRoundedValue ? std::bit_ceil(need) : need;
 }
 
+// Whether the value from the mark up to top is larger than the room the stack keeps.
+bool oversized_value(int32_t mark) { return temp_stack.top - mark > kShrinkLimit; }
+
 }  // namespace
 
 void temp_init() {
@@ -69,8 +72,6 @@ char16_t* temp_reserve(int32_t n, int32_t offset) {
 }
 
 void temp_empty(int32_t offset) { temp_reserve(0, offset)[0] = 0; }
-
-bool temp_oversized(int32_t mark) { return temp_stack.top - mark > kShrinkLimit; }
 
 void temp_trim(int32_t n) { temp_stack.top -= 2 * n; }
 
@@ -112,7 +113,7 @@ void str_assign(char16_t*& var, const char16_t* text) {
 
 void str_assign_temp(char16_t*& var, int32_t mark) {
   int32_t bytes = temp_stack.top - mark;
-  bool oversized = temp_oversized(mark);
+  bool oversized = oversized_value(mark);
   if (oversized && mark == 0) {
     // Alone on the stack: the variable takes the stack's block, trimmed to the value, and the
     // stack starts anew. No copy of the value, and no fresh memory for one.

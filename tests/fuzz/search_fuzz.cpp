@@ -127,5 +127,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               limit, mark);
   FUZZ_CHECK(temp_stack.top == mark);
   FUZZ_CHECK(writable == (replacement.size() == search.size() ? want : text));
+
+  // In place with a length, as lines are rewritten: a replacement no longer than the search
+  // text is made where the text lies, zeros in it included.
+  if (limit == -1 && !folded) {
+    writable = text;
+    int32_t n = str_replace_in_place_n(writable.data(), static_cast<int32_t>(text.size()),
+                                       search.c_str(), replacement.c_str(), start);
+    if (replacement.size() > search.size()) {
+      FUZZ_CHECK(n == -1 && writable == text);
+    } else {
+      FUZZ_CHECK(writable.substr(0, static_cast<size_t>(n)) == want && writable[n] == 0);
+    }
+  }
   return 0;
 }
