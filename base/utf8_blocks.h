@@ -319,9 +319,11 @@ BLOCK_TARGET Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint
 
 // The first position of a round from text[at] where the whole pattern (two units or more)
 // stands, or -1; only the positions where its first two units stand are compared in full.
+// Inlined into the loop over rounds, which then keeps the pattern's units in registers.
 template <typename V>
-BLOCK_TARGET int32_t search_round(const char16_t* text, int32_t at, const char16_t* pattern,
-                                  int32_t m) {
+[[gnu::always_inline]] BLOCK_TARGET inline int32_t search_round(const char16_t* text, int32_t at,
+                                                                const char16_t* pattern,
+                                                                int32_t m) {
   size_t rest = static_cast<size_t>(m - 2) * 2;
   for (uint32_t hits = V::equal_pair(text + at, pattern[0], pattern[1]); hits; hits &= hits - 1) {
     int32_t candidate = at + std::countr_zero(hits) / 2;
@@ -349,13 +351,11 @@ BLOCK_TARGET int32_t search_blocks(const char16_t* text, int32_t n, const char16
     // one unit further, stays inside the text too. The last round is moved back to end with
     // the last position; the positions it repeats were no match already.
     int32_t last = n - m - (ROUND - 1);
-    if (last >= 0) {
-      for (int32_t at = 0;; at += ROUND) {
-        if (at > last) at = last;
-        int32_t found = search_round<V>(text, at, pattern, m);
-        if (found >= 0 || at == last) return found;
-      }
+    for (; i < last; i += ROUND) {
+      int32_t found = search_round<V>(text, i, pattern, m);
+      if (found >= 0) return found;
     }
+    if (last >= 0) return search_round<V>(text, last, pattern, m);
   }
   int32_t found;
   if constexpr (V::BLOCK > Vec16::BLOCK) {
