@@ -1,6 +1,8 @@
 // The scalar reference conversions: one character at a time, as plainly as the rules read. The
-// block kernels in utf8_blocks.cpp must give the same results; tests and fuzz targets compare.
+// block kernels (utf8_blocks.h) must give the same results; tests and fuzz targets compare.
 #include "base/utf8.h"
+
+#include "base/utf8_kernels.h"
 
 namespace {
 
@@ -96,4 +98,10 @@ int32_t utf16_search_scalar(const char16_t* text, int32_t n, const char16_t* pat
     if (j == m) return i;
   }
   return -1;
+}
+
+const Utf8Kernels* utf8_scalar_kernels() {
+  static constexpr Utf8Kernels SCALAR = {utf8_decode_scalar, utf8_decode_line_scalar,
+                                         utf8_encode_scalar, utf16_search_scalar};
+  return &SCALAR;
 }

@@ -9,7 +9,8 @@
 // encoding.
 //
 // Each conversion has a scalar reference (the _scalar forms) and a fast form that works in
-// 16-byte blocks where the machine has them; both give the same results for every input.
+// 32-byte blocks where the processor has them (AVX2), in 16-byte ones on any other x86-64
+// (SSE2); all give the same results for every input.
 #pragma once
 
 #include <cstdint>

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/utf8.h"
+#include "base/utf8_kernels.h"
 #include "platform/sys.h"
 #include "support.h"
 
@@ -191,45 +192,51 @@ TEST_F(Codec, AnyBytesAndAnyValidTextSurviveTheRoundTrip) {
   }
 }
 
-// The block kernels against their scalar references, here as well as under the fuzzer, so that
-// each build's own kernels are checked: random texts and every length of them, which puts each
-// character at every place relative to the 16-byte blocks, full and short rooms, and a search
-// for a piece of each text.
+// Each block kernel set that this processor runs (AVX2 where it has it, and SSE2 forced even
+// then) against the scalar references, here as well as under the fuzzer, so that each build's
+// own kernels are checked: random texts and every length of them, which puts each character at
+// every place relative to the blocks, full and short rooms, and a search for a piece of each
+// text.
 TEST_F(Codec, BlockKernelsGiveWhatTheScalarReferencesGiveAtEveryLength) {
   // The same progress and the same output up to where it got; a kernel may store beyond that.
   auto agree = [](Utf8Progress a, Utf8Progress b, const auto& fast, const auto& slow) {
     return a.read == b.read && a.written == b.written && a.stop == b.stop &&
            std::equal(fast.begin(), fast.begin() + a.written, slow.begin());
   };
-  Random rng{0x2545F4914F6CDD1Du};
-  for (int iteration = 0; iteration < 400; ++iteration) {
-    Bytes b = random_bytes(rng) + "\n" + random_bytes(rng) + random_bytes(rng);
-    std::u16string t = random_utf16(rng) + u"\xD83D\xDC80" + random_utf16(rng) + random_utf16(rng);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(b.data());
-    std::vector<char16_t> units(b.size() + 1), expected(b.size() + 1);
-    for (int32_t n = 0; n <= static_cast<int32_t>(b.size()); ++n) {
-      SCOPED_TRACE(testing::Message() << "iteration " << iteration << ", " << n << " bytes");
-      int32_t room = 1 + static_cast<int32_t>(rng.below(static_cast<uint32_t>(n) + 1));
-      ASSERT_TRUE(agree(utf8_decode(bytes, n, units.data(), room),
-                        utf8_decode_scalar(bytes, n, expected.data(), room), units, expected));
-      for (bool more : {false, true}) {
-        ASSERT_TRUE(agree(utf8_decode_line(bytes, n, units.data(), more),
-                          utf8_decode_line_scalar(bytes, n, expected.data(), more), units,
-                          expected));
+  for (const Utf8Kernels* kernels : {utf8_avx2_kernels(), utf8_sse2_kernels()}) {
+    if (!kernels) continue;
+    SCOPED_TRACE(kernels == utf8_sse2_kernels() ? "SSE2" : "AVX2");
+    Random rng{0x2545F4914F6CDD1Du};
+    for (int iteration = 0; iteration < 400; ++iteration) {
+      Bytes b = random_bytes(rng) + "\n" + random_bytes(rng) + random_bytes(rng);
+      std::u16string t =
+          random_utf16(rng) + u"\xD83D\xDC80" + random_utf16(rng) + random_utf16(rng);
+      const auto* bytes = reinterpret_cast<const uint8_t*>(b.data());
+      std::vector<char16_t> units(b.size() + 1), expected(b.size() + 1);
+      for (int32_t n = 0; n <= static_cast<int32_t>(b.size()); ++n) {
+        SCOPED_TRACE(testing::Message() << "iteration " << iteration << ", " << n << " bytes");
+        int32_t room = 1 + static_cast<int32_t>(rng.below(static_cast<uint32_t>(n) + 1));
+        ASSERT_TRUE(agree(kernels->decode(bytes, n, units.data(), room),
+                          utf8_decode_scalar(bytes, n, expected.data(), room), units, expected));
+        for (bool more : {false, true}) {
+          ASSERT_TRUE(agree(kernels->decode_line(bytes, n, units.data(), more),
+                            utf8_decode_line_scalar(bytes, n, expected.data(), more), units,
+                            expected));
+        }
       }
-    }
-    std::vector<uint8_t> out(3 * t.size() + 1), expected_out(3 * t.size() + 1);
-    for (int32_t n = 0; n <= static_cast<int32_t>(t.size()); ++n) {
-      SCOPED_TRACE(testing::Message() << "iteration " << iteration << ", " << n << " units");
-      for (int32_t room : {3 * n, 1 + static_cast<int32_t>(rng.below(3 * n + 1))}) {
-        ASSERT_TRUE(agree(utf8_encode(t.data(), n, out.data(), room),
-                          utf8_encode_scalar(t.data(), n, expected_out.data(), room), out,
-                          expected_out));
+      std::vector<uint8_t> out(3 * t.size() + 1), expected_out(3 * t.size() + 1);
+      for (int32_t n = 0; n <= static_cast<int32_t>(t.size()); ++n) {
+        SCOPED_TRACE(testing::Message() << "iteration " << iteration << ", " << n << " units");
+        for (int32_t room : {3 * n, 1 + static_cast<int32_t>(rng.below(3 * n + 1))}) {
+          ASSERT_TRUE(agree(kernels->encode(t.data(), n, out.data(), room),
+                            utf8_encode_scalar(t.data(), n, expected_out.data(), room), out,
+                            expected_out));
+        }
+        size_t at = rng.below(static_cast<uint32_t>(t.size()));
+        int32_t m = static_cast<int32_t>(std::min<size_t>(1 + rng.below(4), t.size() - at));
+        ASSERT_EQ(kernels->search(t.data(), n, t.data() + at, m),
+                  utf16_search_scalar(t.data(), n, t.data() + at, m));
       }
-      size_t at = rng.below(static_cast<uint32_t>(t.size()));
-      int32_t m = static_cast<int32_t>(std::min<size_t>(1 + rng.below(4), t.size() - at));
-      ASSERT_EQ(utf16_search(t.data(), n, t.data() + at, m),
-                utf16_search_scalar(t.data(), n, t.data() + at, m));
     }
   }
 }

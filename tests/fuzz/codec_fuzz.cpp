@@ -1,8 +1,8 @@
 // The UTF-8 and 8-bit codecs: any bytes survive decoding and encoding unchanged, well-formed
 // UTF-16 survives encoding and decoding, size queries agree with the conversions, and a short
-// destination is filled with a prefix of whole characters and never overrun. The block kernels
-// of base/ give what their scalar references give, on the same input cut at every block
-// edge, with full and short rooms.
+// destination is filled with a prefix of whole characters and never overrun. Each set of block
+// kernels of base/ (AVX2 where the processor has it, SSE2 forced) gives what the scalar
+// references give, on the same input cut at every block edge, with full and short rooms.
 #include <cstring>
 #include <memory>
 
@@ -145,31 +145,31 @@ void agree(Utf8Progress (*fast)(const In*, int32_t, Out*, int32_t),
   FUZZ_CHECK(same(fast(src, count, nullptr, 0), slow(src, count, nullptr, 0)));
 }
 
-void decoders_agree(const uint8_t* bytes, int32_t n, int32_t pick) {
+void decoders_agree(const Utf8Kernels& k, const uint8_t* bytes, int32_t n, int32_t pick) {
   for (int32_t count : block_cuts(n)) {
     for (int32_t room : {count, 1 + pick % (count + 1)}) {
-      agree(utf8_decode, utf8_decode_scalar, bytes, count, room);
+      agree(k.decode, utf8_decode_scalar, bytes, count, room);
     }
     for (bool more : {false, true}) {
       auto fast = exact<char16_t>(count), slow = exact<char16_t>(count);
-      Utf8Progress a = utf8_decode_line(bytes, count, fast.get(), more);
+      Utf8Progress a = k.decode_line(bytes, count, fast.get(), more);
       Utf8Progress b = utf8_decode_line_scalar(bytes, count, slow.get(), more);
       FUZZ_CHECK(same(a, b) && std::equal(fast.get(), fast.get() + a.written, slow.get()));
     }
   }
 }
 
-void encoders_agree(const char16_t* units, int32_t n, int32_t pick) {
+void encoders_agree(const Utf8Kernels& k, const char16_t* units, int32_t n, int32_t pick) {
   for (int32_t count : block_cuts(n)) {
     for (int32_t room : {3 * count, 1 + pick % (3 * count + 1)}) {
-      agree(utf8_encode, utf8_encode_scalar, units, count, room);
+      agree(k.encode, utf8_encode_scalar, units, count, room);
     }
   }
 }
 
 // A text and a pattern over a few units, so that candidates for the first two units and near
 // misses come often.
-void searches_agree(const std::u16string& raw, int32_t pick) {
+void searches_agree(const Utf8Kernels& k, const std::u16string& raw, int32_t pick) {
   static constexpr char16_t ALPHABET[] = u".htmlx.h\u00E9";
   std::u16string text = in_alphabet(raw, ALPHABET);
   if (text.empty()) return;
@@ -180,19 +180,19 @@ void searches_agree(const std::u16string& raw, int32_t pick) {
   if (pick & 0x40) pattern.back() = pattern.back() == u'x' ? u'l' : u'x';
   int32_t m = static_cast<int32_t>(pattern.size());
   for (int32_t n : block_cuts(static_cast<int32_t>(text.size()))) {
-    FUZZ_CHECK(utf16_search(text.data(), n, pattern.data(), m) ==
+    FUZZ_CHECK(k.search(text.data(), n, pattern.data(), m) ==
                utf16_search_scalar(text.data(), n, pattern.data(), m));
   }
 }
 
-// The kernels on the input as it is and mapped onto the edge bytes and units.
-void kernels_agree(const std::string& bytes, uint8_t control, int32_t pick) {
+// Each kernel set on the input as it is and mapped onto the edge bytes and units.
+void kernels_agree(const Utf8Kernels& k, const std::string& bytes, uint8_t control, int32_t pick) {
   std::string mapped = bytes;
   if (control & 2) {
     for (char& b : mapped)
       b = static_cast<char>(EDGE_BYTES[static_cast<uint8_t>(b) % std::size(EDGE_BYTES)]);
   }
-  decoders_agree(reinterpret_cast<const uint8_t*>(mapped.data()),
+  decoders_agree(k, reinterpret_cast<const uint8_t*>(mapped.data()),
                  static_cast<int32_t>(mapped.size()), pick);
 
   std::u16string units(bytes.size() / 2, u'\0');
@@ -200,8 +200,8 @@ void kernels_agree(const std::string& bytes, uint8_t control, int32_t pick) {
   if (control & 4) {
     for (char16_t& u : units) u = EDGE_UNITS[u % std::size(EDGE_UNITS)];
   }
-  encoders_agree(units.data(), static_cast<int32_t>(units.size()), pick);
-  searches_agree(units, pick);
+  encoders_agree(k, units.data(), static_cast<int32_t>(units.size()), pick);
+  searches_agree(k, units, pick);
 }
 
 }  // namespace
@@ -223,6 +223,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(units.data(), bytes.data(), units.size() * 2);
   units_round_trip(units);
   stack_round_trip(bytes, control & 1);
-  kernels_agree(bytes, control, cut);
+  for (const Utf8Kernels* k : block_kernel_sets()) kernels_agree(*k, bytes, control, cut);
   return 0;
 }

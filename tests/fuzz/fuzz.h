@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8_kernels.h"
+
 // A failed check is a finding: print what failed and abort, so libFuzzer keeps the input.
 #define FUZZ_CHECK(condition)                                                            \
   do {                                                                                   \
@@ -46,8 +48,22 @@ class FuzzInput {
   size_t pos_ = 0;
 };
 
+// The block kernel sets to compare with the scalar references: AVX2 where this processor runs
+// it, and SSE2, forced even where AVX2 would be chosen.
+inline const std::vector<const Utf8Kernels*>& block_kernel_sets() {
+  static const std::vector<const Utf8Kernels*> sets = [] {
+    std::vector<const Utf8Kernels*> out;
+    for (const Utf8Kernels* k : {utf8_avx2_kernels(), utf8_sse2_kernels()}) {
+      if (k) out.push_back(k);
+    }
+    return out;
+  }();
+  return sets;
+}
+
 // The lengths at which an input of n bytes or units is cut to test the block kernels: a few
-// either side of every 16-unit block edge up to `limit`, and n itself.
+// either side of every 16-unit block edge up to `limit`, and so of every 32-unit one, and n
+// itself.
 inline std::vector<int32_t> block_cuts(int32_t n, int32_t limit = 256) {
   std::vector<int32_t> out;
   for (int32_t edge = 0; edge <= std::min(n, limit) + 4; edge += 16) {
