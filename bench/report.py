@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The benchmark's figures from its raw measurements: a table on the console, the same as CSV,
-and the goals with pagehop's ratios to perl and to the plain copy, for both mixes of text.
+and the goals with pagehop's ratios to the faster of perl and sed on each data set and to the
+plain copy, for both mixes of text.
 
 usage: report.py RAW.tsv OUT.csv [--line-mb M] [--markdown OUT.md]
 """
@@ -22,7 +23,7 @@ SETS = {
     "line": "one line of 64 MB",
 }
 MIXES = {"plain": "plain", "rich": "rich"}
-# The goals per data set: pagehop/perl, pagehop/copy, and the peak RSS (MiB, or for the line a
+# The goals per data set: pagehop over the faster of perl and sed, pagehop/copy, and the peak RSS (MiB, or for the line a
 # multiple of its size).
 GOALS = {"site": (0.8, 2.0, 2.0), "big": (0.8, 4.5, 2.0), "line": (1.5, 6.0, 4.5)}
 
@@ -90,7 +91,8 @@ def main():
         print(f"{label(r['data']):<42} {who:<26} {r['median_s']:>9} {r['ratio_to_pagehop']:>10} "
               f"{rss_mb:>11}")
 
-    # The goals: pagehop's time over perl's and over the plain copy's, and its peak RSS.
+    # The goals: pagehop's time over the faster peer's (perl or sed, whichever was faster on
+    # that data set) and over the plain copy's, and its peak RSS.
     goals = []
     line_mib = args.line_mb
     for data in data_sets():
@@ -98,7 +100,9 @@ def main():
             continue
         name = data.split("/")[1]
         perl_goal, copy_goal, rss_goal = GOALS[name]
-        to_perl = med(data, "pagehop") / med(data, "perl")
+        peer = min((who for who in ("perl", "sed") if (data, who) in times),
+                   key=lambda who: med(data, who))
+        to_perl = med(data, "pagehop") / med(data, peer)
         to_copy = med(data, "pagehop") / med(data, "floor")
         peak = rss[(data, "pagehop")] / 1024
         if name == "line":
@@ -107,7 +111,7 @@ def main():
         else:
             rss_text, rss_held = f"{peak:.1f} MiB", peak <= rss_goal
             rss_goal_text = f"≤ {rss_goal:.0f} MiB"
-        goals.append((label(data), to_perl, perl_goal, to_copy, copy_goal, rss_text, rss_goal_text,
+        goals.append((label(data), f"{to_perl:.2f} ({peer})", perl_goal, to_copy, copy_goal, rss_text, rss_goal_text,
                       to_perl <= perl_goal, to_copy <= copy_goal, rss_held))
 
     def mark(held):
@@ -116,7 +120,7 @@ def main():
     print()
     print("goals (pagehop's time ÷ the other's; its peak RSS):")
     for g in goals:
-        print(f"  {g[0]:<42} perl {g[1]:5.2f} (≤ {g[2]}) {mark(g[7]):<6}  "
+        print(f"  {g[0]:<42} peer {g[1]:<11} (≤ {g[2]}) {mark(g[7]):<6}  "
               f"copy {g[3]:5.2f} (≤ {g[4]}) {mark(g[8]):<6}  RSS {g[5]} ({g[6]}) {mark(g[9])}")
     if empty_rss is not None:
         print(f"  (an empty C program's peak RSS: {empty_rss / 1024:.1f} MiB)")
@@ -129,11 +133,11 @@ def main():
                 who = NAMES.get(r["contender"], r["contender"])
                 f.write(f"| {label(r['data'])} | {who} | {r['median_s']} | "
                         f"{r['ratio_to_pagehop']} | {r['peak_rss_kb'] / 1024:.1f} MiB |\n")
-            f.write("\n| data | pagehop ÷ perl | goal | pagehop ÷ plain copy | goal | "
+            f.write("\n| data | pagehop ÷ the faster of perl and sed | goal | pagehop ÷ plain copy | goal | "
                     "pagehop's peak RSS | goal |\n")
             f.write("|---|---:|---:|---:|---:|---:|---:|\n")
             for g in goals:
-                f.write(f"| {g[0]} | {g[1]:.2f} | ≤ {g[2]} | {g[3]:.2f} | ≤ {g[4]} | {g[5]} | "
+                f.write(f"| {g[0]} | {g[1]} | ≤ {g[2]} | {g[3]:.2f} | ≤ {g[4]} | {g[5]} | "
                         f"{g[6]} |\n")
 
 
