@@ -39,6 +39,7 @@ struct RunState {
   int32_t permissions;    // of a target the run creates: the page's read and write bits
   int64_t page_group;     // the current source's group, the one that may have the group bits
   int32_t format;         // the page's text format, which its target gets too
+  int32_t shared_target;  // 1 while the current target is one that two pages can share
 };
 
 constinit RunState run = {};
@@ -109,10 +110,15 @@ void rewrite_line(char16_t* line, int32_t length) {
 }
 
 // The target's name: the entry's name without its last extension, then target_ext. The whole
-// name counts, so a quotation mark inside it is an ordinary character.
+// name counts, so a quotation mark inside it is an ordinary character. A leading dot starts no
+// extension, so a page named ".html" keeps its whole name as the base, which is also the base of
+// ".html.html": that one target is the only one two pages can share (in any case of letters,
+// where names ignore it).
 void set_target_name(const char16_t* entry_name) {
   int32_t mark = temp_mark();
   str_file_part(entry_name, STR_DROP_EXTENSION | STR_QUOTES_ORDINARY, mark);
+  run.shared_target = temp_length(mark) == str_len(kSearched) &&
+                      str_find(temp_at(mark), kSearched, 1, STR_CASE_INSENSITIVE) == 1;
   str_concat(run.target_ext);
   str_assign_temp(run.target_name, mark);
 }
@@ -210,12 +216,14 @@ Page convert_page() {
   // Only a target whose every byte reached the file stands for its page; in rename mode the
   // source goes only then, once the target is on the storage device (a crash of the machine
   // must not leave an empty target and no page), and only while its name still leads to the
-  // file that was converted. The source stays open until its deletion has been decided.
+  // file that was converted. The source stays open until its deletion has been decided. A page
+  // whose target another page shares is kept: whichever of the two is converted last replaces
+  // the target, and the other page must not have gone with its only copy.
   file_truncate(kTarget);
   if (kEditionV02 && run.rename_mode) file_sync(kTarget);
   if (!file_close(kTarget) || !source_read) {
     print(u"Write failed : ", run.target_name);
-  } else if (kEditionV02 && run.rename_mode) {
+  } else if (kEditionV02 && run.rename_mode && !run.shared_target) {
     delete_source();
   }
   file_close(kSource);

@@ -102,6 +102,18 @@ for mode in "${modes[@]}"; do
   pass
 done
 
+if [ "$edition" = v0.2 ]; then
+  begin "rename mode keeps the two pages that share a target"
+  printf 'one\n' >"$case_dir/.html"
+  printf 'two\n' >"$case_dir/.html.html"
+  run /r
+  expect_exists .html
+  expect_exists .html.html
+  tr -d '\r' <"$case_dir/.html.php" | grep -qx -e one -e two ||
+    fail ".html.php is neither page's conversion"
+  pass
+fi
+
 # UTF-16 in each byte order: the mark, links, CR LF and a lone CR, a pair, a high surrogate
 # without its pair and an odd last byte all reach the target, written in the page's order.
 for order in LE BE; do
