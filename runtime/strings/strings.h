@@ -71,9 +71,9 @@ void str_concat(const char16_t* text);
 // variable's own buffer.
 void str_assign(char16_t*& var, const char16_t* text);
 // Stores the bytes from mark up to top as the variable's value and restores top to mark. A
-// value larger than the room the stack keeps (1 MiB) leaves no room behind: alone on the stack, the
-// variable takes the stack's block and the stack starts anew; otherwise it is copied and the stack
-// shrinks.
+// value larger than the room the stack keeps (1 MiB) leaves no room behind: alone on the stack,
+// the variable takes the stack's block and the stack starts anew; otherwise it is copied and the
+// stack shrinks.
 void str_assign_temp(char16_t*& var, int32_t mark);
 // Copies n units (n >= 0) from src to dst, which may overlap, and writes a 0 unit at dst[n].
 void str_copy_n(char16_t* dst, const char16_t* src, int32_t n);

@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(writable == (replacement.size() == search.size() ? want : text));
 
   // In place with a length, as lines are rewritten: a replacement no longer than the search
-  // text is made where the text lies, zeros in it included.
+  // text is made where the text lies; a longer one leaves the text alone.
   if (limit == -1 && !folded) {
     writable = text;
     int32_t n = str_replace_in_place_n(writable.data(), static_cast<int32_t>(text.size()),
