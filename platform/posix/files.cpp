@@ -208,12 +208,27 @@ namespace {
 
 constexpr int ASIDE_TRIES = 16;  // aside names tried while they are taken
 
-// A file system that cannot rename without replacing (NFS, 9p) refuses the flag with EINVAL.
-bool no_rename_flags() { return errno == EINVAL || errno == ENOSYS; }
+// A file system that cannot rename without replacing (NFS, 9p, exFAT, FAT, many FUSE and network
+// file systems) refuses the flag; which code it gives depends on the system.
+bool no_rename_flags() { return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP; }
+
+// The same for a second name: FAT and exFAT, many FUSE and network file systems make no hard
+// links, and a file at its link limit takes no more.
+bool no_links() {
+  return errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS || errno == EMLINK;
+}
+
+// Renames `from` to `to` if nothing has the name `to`. Where the system can neither rename
+// without replacing nor make a second name, the name is checked free first: only someone who
+// takes it in that moment on purpose could lose a file there.
+bool rename_if_free(const char* from, const char* to) {
+  struct stat status;
+  if (lstat(to, &status) == 0) return errno = EEXIST, false;
+  return errno == ENOENT && rename(from, to) == 0;
+}
 
 // Moves `path` to the first free name ".pagehop-<process>-<n>" of its folder, put in `aside`;
-// false when nothing was moved. Without the flag the name is checked free first: only someone
-// who takes the process's own name in that moment on purpose could lose a file there.
+// false when nothing was moved.
 bool move_aside(const char* path, char (&aside)[PATH_MAX]) {
   const char* slash = strrchr(path, '/');
   size_t folder = slash ? static_cast<size_t>(slash - path) + 1 : 0;
@@ -227,20 +242,23 @@ bool move_aside(const char* path, char (&aside)[PATH_MAX]) {
     if (renameat2(AT_FDCWD, path, AT_FDCWD, aside, RENAME_NOREPLACE) == 0) return true;
     if (errno == EEXIST) continue;
     if (!no_rename_flags()) return false;
-    struct stat status;
-    if (lstat(aside, &status) == 0) continue;
-    return errno == ENOENT && rename(path, aside) == 0;
+    if (rename_if_free(path, aside)) return true;
+    if (errno != EEXIST) return false;
   }
   return false;
 }
 
 // Moves the file at `aside` back to `path` unless that name was taken meanwhile. Without the
-// flag a second name is made, which the system refuses as well for a taken name.
+// flag a second name is made, which the system refuses as well for a taken name; without links
+// either, the name is checked free.
 bool move_back(const char* aside, const char* path) {
   if (renameat2(AT_FDCWD, aside, AT_FDCWD, path, RENAME_NOREPLACE) == 0) return true;
-  if (!no_rename_flags() || link(aside, path) != 0) return false;
-  unlink(aside);
-  return true;
+  if (!no_rename_flags()) return false;
+  if (link(aside, path) == 0) {
+    unlink(aside);
+    return true;
+  }
+  return no_links() && rename_if_free(aside, path);
 }
 
 }  // namespace

@@ -450,18 +450,23 @@ if [ "$platform" = posix ] && [ "$edition" = v0.2 ] && [ -n "$fault_library" ] &
               "made anew while the target is synced" \
               "renamed over the page between the check and the deletion" \
               "made anew during the sync and renamed over at the check" \
-              "made anew during the sync and renamed over at the check, with no rename flags"; do
+              "made anew during the sync and renamed over at the check, with no rename flags" \
+              "renamed over the page before its target is cut, with no rename flags or links" \
+              "made anew while the target is synced, with no rename flags or links" \
+              "made anew during the sync and renamed over at the check, with no rename flags or links"; do
     begin "rename mode keeps a page $save"
     printf 'old.html\n' >"$case_dir/p.html"
     printf 'the latest edit\n' >"$case_dir/.p.saved"
-    aside=()
+    aside=() flags=()
+    [[ $save == *"rename flags"* ]] && flags+=(PAGEHOP_NO_RENAME_FLAGS=1)
+    [[ $save == *links ]] && flags+=(PAGEHOP_NO_LINKS=1)
     case $save in
-      *before*) with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=ftruncate64:1 -- /r ;;
-      *synced) paused_faults "rm p.html && cat .p.saved >p.html" PAGEHOP_PAUSE=fsync:1 -- /r ;;
+      *before*) with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=ftruncate64:1 \
+                  "${flags[@]}" -- /r ;;
+      *synced*) paused_faults "rm p.html && cat .p.saved >p.html" PAGEHOP_PAUSE=fsync:1 \
+                  "${flags[@]}" -- /r ;;
       *deletion) with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=unlink:2 -- /r ;;
       *check*)
-        flags=()
-        [[ $save == *flags ]] && flags=(PAGEHOP_NO_RENAME_FLAGS=1)
         paused_faults "$anew" PAGEHOP_PAUSE=fsync:1 PAGEHOP_RENAME=.p.saved:p.html \
           PAGEHOP_RENAME_AT=stat:1 "${flags[@]}" -- /r
         aside=("Kept aside : $(cd "$case_dir" && echo .pagehop-*)") ;;
@@ -487,10 +492,15 @@ if [ "$platform" = posix ] && [ "$edition" = v0.2 ] && [ -n "$fault_library" ] &
   with_faults PAGEHOP_FAULT=fsync:1 -- /r
   expect_output "${renaming[@]}" "$sep" "Created : x.php" "x.php" "Write failed : x.php" "${closing[@]}"
   expect_exists x.html
-  # and where the file system cannot rename without replacing
+  # and where the file system cannot rename without replacing, nor make hard links
   with_faults PAGEHOP_NO_RENAME_FLAGS=1 -- /r
   expect_absent x.html
   expect_file x.php x.php
+  printf 'y.html\n' >"$case_dir/y.html"
+  with_faults PAGEHOP_NO_RENAME_FLAGS=1 PAGEHOP_NO_LINKS=1 -- /r
+  expect_absent y.html
+  expect_file y.php y.php
+  ! compgen -G "$case_dir/.pagehop-*" >/dev/null || fail "a page was left under an aside name"
   pass
 fi
 

@@ -16,6 +16,8 @@
  *                             can change the folder at exactly that point, and then go on
  *   PAGEHOP_NO_RENAME_FLAGS=1 renameat2 with flags fails with EINVAL, as on a file system that
  *                             cannot rename without replacing (NFS, 9p); not counted as a fault
+ *   PAGEHOP_NO_LINKS=1        link fails with EPERM, as on a file system that makes no hard
+ *                             links (FAT, exFAT); not counted as a fault
  *
  * A failing call does what the system does when it fails: it returns the error value with
  * errno set, and a stream's error indicator is set as libc would set it. fclose closes the
@@ -68,6 +70,7 @@ static int pause_call = -1;            /* PAGEHOP_PAUSE: the call before which .
 static unsigned long pause_nth;        /* ... its Nth ... */
 static const char* pause_file;         /* ... the run waits while this file exists */
 static int no_rename_flags;            /* PAGEHOP_NO_RENAME_FLAGS */
+static int no_links;                   /* PAGEHOP_NO_LINKS */
 
 static int console(FILE* stream) { return stream == stdout || stream == stderr; }
 
@@ -140,6 +143,7 @@ __attribute__((constructor)) static void start(void) {
   pause_call = call_of(getenv("PAGEHOP_PAUSE"), &pause_nth);
   pause_file = getenv("PAGEHOP_PAUSE_FILE");
   no_rename_flags = getenv("PAGEHOP_NO_RENAME_FLAGS") != NULL;
+  no_links = getenv("PAGEHOP_NO_LINKS") != NULL;
   armed = 1;
 }
 
@@ -320,6 +324,7 @@ int rename(const char* from, const char* to) {
 
 int link(const char* from, const char* to) {
   if (fails(F_LINK)) return errno = EIO, -1;
+  if (no_links) return errno = EPERM, -1;
   return REAL(int (*)(const char*, const char*), F_LINK)(from, to);
 }
 
