@@ -93,20 +93,20 @@ bool open_run() {
   return true;
 }
 
-// Writes `line`, of `length` units, to the target, with every ".html" rewritten; a rewritten
-// line is echoed. Every step takes the length, as a line may hold zero units, and the
+// Writes the line read onto the stack at `mark` to the target, with every ".html" rewritten; a
+// rewritten line is echoed. Every step takes the length, as a line may hold zero units, and the
 // replacement starts where the search found the first occurrence. The line is rewritten where
 // it lies: the target's extension is shorter than the searched one, so the new line fits, and
-// a line of any length is held once and never copied.
-void rewrite_line(char16_t* line, int32_t length) {
-  int32_t found = str_find_n(line, length, kSearched);
+// a line of any length is held once and never copied. It is reached through its mark after
+// each call, as a call that pushes onto the stack may move it.
+void rewrite_line(int32_t mark) {
+  int32_t length = temp_length(mark);
+  int32_t found = str_find_n(temp_at(mark), length, kSearched);
   if (found) {
-    int32_t new_length = str_replace_in_place_n(line, length, kSearched, run.target_ext, found);
-    console_write_line_n(line, new_length);
-    file_write_line_n(kTarget, line, new_length);
-  } else {
-    file_write_line_n(kTarget, line, length);
+    length = str_replace_in_place_n(temp_edit(mark), length, kSearched, run.target_ext, found);
+    console_write_line_n(temp_at(mark), length);
   }
+  file_write_line_n(kTarget, temp_at(mark), length);
 }
 
 // The target's name: the entry's name without its last extension, then target_ext. The whole
@@ -187,15 +187,21 @@ Page convert_page() {
 
   // Probe the target: it must be openable, and an earlier one is deleted before the copy. One
   // that survives its deletion is written over only if it is the runner's own (on POSIX, where
-  // it then loses the access a new target would not have) and not the page itself. A file that
-  // the probe makes goes at once: it is made without group bits, which need no check of its group.
-  if (!file_open(kTarget, run.target_name, run.format, run.permissions & 0707)) return cancel();
-  file_close(kTarget);
-  fs_delete_file(run.target_name);
+  // it then loses the access a new target would not have) and not the page itself. A target
+  // that the probe made (nothing had its name) is new and the run's own, with the access a new
+  // target gets: it stays open as the target.
+  if (!file_open(kTarget, run.target_name, run.format, run.permissions, run.page_group)) {
+    return cancel();
+  }
+  bool made = file_created(kTarget) != 0;
+  if (!made) {
+    file_close(kTarget);
+    fs_delete_file(run.target_name);
+  }
   print(u"Created : ", run.target_name);
-  if (!file_open(kTarget, run.target_name, run.format | FILE_OPEN_OWN, run.permissions,
-                 run.page_group) ||
-      same_file(file_identity(kTarget), run.page)) {
+  if (!made && (!file_open(kTarget, run.target_name, run.format | FILE_OPEN_OWN, run.permissions,
+                           run.page_group) ||
+                same_file(file_identity(kTarget), run.page))) {
     return cancel();
   }
 
@@ -203,7 +209,7 @@ Page convert_page() {
     runtime_checkpoint();
     int32_t mark = temp_mark();
     file_read_line(kSource, mark);
-    rewrite_line(temp_edit(mark), temp_length(mark));
+    rewrite_line(mark);
     temp_restore(mark);
   }
   // A UTF-16 page may end in a byte that makes no unit: it ends the target too.

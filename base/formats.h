@@ -13,3 +13,19 @@ constexpr int32_t TEXT_UTF16BE = 26;  // UTF-16 code units, high byte first
 
 constexpr uint32_t CODEPAGE_ANSI = 0;      // the 8-bit page of TEXT_ASCII
 constexpr uint32_t CODEPAGE_UTF8 = 65001;  // UTF-8
+
+// A format code travels in the low five bits of a flags word.
+constexpr int32_t TEXT_FORMAT_MASK = 0x1F;
+
+// The format that a code stands for: `fallback` for 0, TEXT_ASCII for every code other than
+// TEXT_UTF8 and the two UTF-16 ones.
+constexpr int32_t text_format_of(int32_t code, int32_t fallback) {
+  code &= TEXT_FORMAT_MASK;
+  if (code == 0) return fallback;
+  return code == TEXT_UTF8 || code == TEXT_UTF16 || code == TEXT_UTF16BE ? code : TEXT_ASCII;
+}
+
+// Whether a format stores two bytes a unit.
+constexpr bool text_is_utf16(int32_t format) {
+  return format == TEXT_UTF16 || format == TEXT_UTF16BE;
+}

@@ -86,8 +86,9 @@ int32_t sys_ansi_decode(const char* src, int32_t count, char16_t* dst, int32_t s
 
 // --- Files (files.cpp) --------------------------------------------------------------------
 
-// A native file is a pointer-sized value, 0 for none: POSIX a FILE* (made unbuffered, so the
-// stream's own buffer is the only one), Windows a HANDLE.
+// A native file is a pointer-sized value, 0 for none: POSIX a record of the platform's own over
+// a file descriptor (its first field), which reads ahead and holds output back a block of 64 KiB
+// at a time and turns between the two by itself; Windows a HANDLE, read and written as asked.
 
 // The build's line terminator: u"\n" on POSIX, u"\r\n" on Windows.
 extern const char16_t SYS_LINE_END[];
@@ -100,6 +101,8 @@ constexpr int32_t SYS_OPEN_READ_DELETE = 3;  // as SYS_OPEN_READ, for sys_file_d
                                              // Windows: with the right to delete, when granted
 constexpr int32_t SYS_OPEN_UPDATE_OWN = 4;   // as SYS_OPEN_UPDATE; POSIX: a file that exists
                                              // only when it is the process user's own
+constexpr int32_t SYS_OPEN_DIRECT = 0x100;   // added to a kind: POSIX every read and write
+                                             // goes straight to the system (Windows: always)
 // A file opened to write is a plain file: POSIX a regular file with no other name, reached
 // without following a symbolic link; Windows a disk file. POSIX: a name that holds anything else
 // is not opened; while the folder lets it be deleted, the open gives a handle on the name alone,
@@ -121,24 +124,25 @@ constexpr int64_t SYS_ANY_GROUP = -1;
 // bits only when its group is `group` (a group id, or SYS_ANY_GROUP). SYS_OPEN_UPDATE_OWN opens a
 // file that exists only when it belongs to the user the process runs as, and takes from it every
 // bit that a new file of its group would not get (it is not opened when that fails). Windows
-// ignores the bits, the group and the owner.
+// ignores the bits, the group and the owner. `created` tells whether the open made the file.
 intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t permissions,
-                       int64_t group);
+                       int64_t group, bool& created);
 // Bytes read into dst: 0 at the end of the file, -1 on a read error.
 int32_t sys_file_read(intptr_t file, void* dst, int32_t bytes);
-// Bytes written; fewer than asked when the system refused or shortened the write.
+// Bytes taken; fewer than asked when the system refused or shortened the write. POSIX: output
+// held back fails when it goes out, at a later write, seek, truncation, sync or close, which
+// then report it. A read after writing and a write after reading need no call between them.
 int32_t sys_file_write(intptr_t file, const void* src, int32_t bytes);
-// POSIX: fflush, required between writing and reading a libc stream. Windows: nothing.
 // Each returns true on success.
-bool sys_file_flush(intptr_t file);
 bool sys_file_seek(intptr_t file, int64_t offset, int32_t origin);
-// Cuts the file at its current position.
+// Cuts the file at its current position. POSIX: no call when the file was never longer.
 bool sys_file_truncate(intptr_t file);
 // Moves what was written to the storage device (POSIX fsync, Windows FlushFileBuffers).
 bool sys_file_sync(intptr_t file);
-// Which file is open, with its permission bits and group, from one query of the system: the
-// identity {0, 0}, the bits -1 and the group SYS_ANY_GROUP when they cannot be had. Windows: the
-// bits 0666 and SYS_ANY_GROUP, as access there follows the folder.
+// Which file is open, with its permission bits and group: the identity {0, 0}, the bits -1 and
+// the group SYS_ANY_GROUP when they cannot be had. POSIX: as the open found or set them, from
+// its one query of the system. Windows: the bits 0666 and SYS_ANY_GROUP, as access there follows
+// the folder.
 FileStatus sys_file_status(intptr_t file);
 
 // Results of sys_file_delete.

@@ -35,7 +35,10 @@ HANDLE open_handle(const char16_t* name, DWORD access, DWORD share, DWORD dispos
 
 }  // namespace
 
-intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t, int64_t) {
+intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_t, int64_t,
+                       bool& created) {
+  kind &= ~SYS_OPEN_DIRECT;
+  created = false;
   DWORD sharing = share == SYS_SHARE_ALL    ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
                   : share == SYS_SHARE_READ ? FILE_SHARE_READ
                                             : 0;
@@ -49,13 +52,14 @@ intptr_t sys_file_open(const char16_t* name, int32_t kind, int32_t share, int32_
     if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
       h = open_handle(name, GENERIC_READ, sharing, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     }
-  } else if (kind == SYS_OPEN_UPDATE || kind == SYS_OPEN_UPDATE_OWN) {
-    h = open_handle(name, READ_WRITE, sharing, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   } else {
-    h = open_handle(name, READ_WRITE, sharing, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
-    if (h == INVALID_HANDLE_VALUE || !h) {
-      h = open_handle(name, GENERIC_WRITE, sharing, TRUNCATE_EXISTING, 0);
-    }
+    // Both opens that may make a file tell one they found by ERROR_ALREADY_EXISTS.
+    bool update = kind == SYS_OPEN_UPDATE || kind == SYS_OPEN_UPDATE_OWN;
+    h = open_handle(name, READ_WRITE, sharing, update ? OPEN_ALWAYS : CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL);
+    bool opened = h != INVALID_HANDLE_VALUE && h;
+    created = opened && GetLastError() != ERROR_ALREADY_EXISTS;
+    if (!opened && !update) h = open_handle(name, GENERIC_WRITE, sharing, TRUNCATE_EXISTING, 0);
   }
   return reinterpret_cast<intptr_t>(disk_file_only(h));
 }
@@ -71,8 +75,6 @@ int32_t sys_file_write(intptr_t file, const void* src, int32_t bytes) {
   if (!WriteFile(handle_of(file), src, static_cast<DWORD>(bytes), &written, nullptr)) return 0;
   return static_cast<int32_t>(written);
 }
-
-bool sys_file_flush(intptr_t) { return true; }
 
 bool sys_file_seek(intptr_t file, int64_t offset, int32_t origin) {
   LARGE_INTEGER distance;

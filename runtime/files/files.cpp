@@ -36,7 +36,7 @@ void close_for_table(intptr_t number) {
 
 intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32_t kind,
                      int32_t permissions, int64_t group) {
-  int32_t format = file_format(flags, TEXT_UTF8);
+  int32_t format = text_format_of(flags, TEXT_UTF8);
   FileStream* s = file_table.alloc(number);
   if (!s) return 0;
   intptr_t id = number == OBJ_AUTO ? file_table.handle(s) : number;
@@ -46,7 +46,11 @@ intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32
   int32_t sys_kind = kind;
   if (kind == SYS_OPEN_READ && (flags & FILE_OPEN_DELETE)) sys_kind = SYS_OPEN_READ_DELETE;
   if (kind == SYS_OPEN_UPDATE && (flags & FILE_OPEN_OWN)) sys_kind = SYS_OPEN_UPDATE_OWN;
-  intptr_t file = sys_file_open(name, sys_kind, share, permissions, group);
+  // An unbuffered stream reaches the system with every read and write, and so does its file.
+  bool buffered = file_buffer_size > 0 && !(flags & FILE_NO_BUFFER);
+  if (!buffered) sys_kind |= SYS_OPEN_DIRECT;
+  bool created;
+  intptr_t file = sys_file_open(name, sys_kind, share, permissions, group, created);
   if (!file) {
     file_table.free(id);
     return 0;
@@ -54,9 +58,7 @@ intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32
   // A buffer holds at least the bytes that a reader looks at together.
   int32_t size = file_buffer_size < STREAM_WINDOW_MAX ? STREAM_WINDOW_MAX : file_buffer_size;
   uint8_t* buffer = nullptr;
-  if (file_buffer_size > 0 && !(flags & FILE_NO_BUFFER)) {
-    buffer = static_cast<uint8_t*>(mem_alloc(static_cast<size_t>(size)));
-  }
+  if (buffered) buffer = static_cast<uint8_t*>(mem_alloc(static_cast<size_t>(size)));
   s->file = file;
   s->buffer = buffer ? buffer : s->ahead;
   s->size = buffer ? size : 0;
@@ -67,6 +69,8 @@ intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32
   s->read_only = kind == SYS_OPEN_READ ? 1 : 0;
   s->error = 0;
   s->ended = 0;
+  s->unit = 0;
+  s->created = created;
   if (kind == SYS_OPEN_UPDATE && (flags & FILE_APPEND)) sys_file_seek(file, 0, SYS_SEEK_END);
   return number == OBJ_AUTO ? id : file;
 }
@@ -97,6 +101,11 @@ intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags, int32_t
 intptr_t file_create(intptr_t number, const char16_t* name, int32_t flags, int32_t permissions,
                      int64_t group) {
   return open_stream(number, name, flags, SYS_OPEN_CREATE, permissions, group);
+}
+
+int32_t file_created(intptr_t number) {
+  FileStream* s = file_table.get(number);
+  return s && s->created ? 1 : 0;
 }
 
 int32_t file_close(intptr_t number) {
@@ -177,9 +186,8 @@ int32_t file_eof(intptr_t number) {
   FileStream* s = file_table.get(number);
   if (!s) return 0;
   if (s->ended) return 1;
-  // A character takes at least one byte, a UTF-16 unit two. The answer comes from the bytes
-  // at hand, not from an earlier read having run into the end.
-  int32_t unit = s->format == TEXT_UTF16 || s->format == TEXT_UTF16BE ? 2 : 1;
+  // The answer comes from the bytes at hand, not from an earlier read having run into the end.
+  int32_t unit = s->unit ? s->unit : text_is_utf16(s->format) ? 2 : 1;
   const uint8_t* ahead;
   return stream_window(s, unit, ahead) < unit ? 1 : 0;
 }
@@ -202,19 +210,17 @@ int32_t file_read_bytes(intptr_t number, void* dst, int32_t n) {
 
 namespace {
 
-// Encodes a text into the buffer's free space, which the caller found large enough to keep a
-// byte free afterwards, as stream_write keeps it.
-int32_t put_utf8(FileStream* s, const char16_t* text, int32_t length) {
-  uint8_t* free_space = s->buffer + (s->size - s->count);
-  int32_t written = utf8_encode(text, length, free_space, s->count - 1).written;
-  s->count -= written;
+// Encodes a text into room that stream_space gave for at least three bytes a unit.
+int32_t put_utf8(FileStream* s, uint8_t* room, const char16_t* text, int32_t length) {
+  int32_t written = utf8_encode(text, length, room, 3 * length).written;
+  stream_commit(s, written);
   return written;
 }
 
 // Writes the first `length` units of a text in the format given (0: the file's).
 int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t format) {
   if (length <= 0) return 0;
-  format = file_format(format, s->format);
+  format = text_format_of(format, s->format);
   if (format == TEXT_UTF16) return stream_write(s, text, 2 * length);
   if (format == TEXT_UTF16BE) {
     // High byte first: each piece is turned around in a block on the stack.
@@ -238,8 +244,8 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
   // as stream_write takes any other; a longer one costs no copy of its own. Every encoding stops
   // before a high surrogate that has no pair.
   if (format == TEXT_UTF8) {
-    if (s->mode == STREAM_WRITE && s->size && 3 * static_cast<int64_t>(length) < s->count) {
-      return put_utf8(s, text, length);
+    if (uint8_t* room = stream_space(s, 3 * static_cast<int64_t>(length))) {
+      return put_utf8(s, room, text, length);
     }
     uint8_t piece[8192];
     int32_t written = 0;
@@ -271,12 +277,12 @@ void write_line(FileStream* s, const char16_t* text, int32_t length, int32_t for
   // A UTF-8 line and its line end straight into the buffer in one go, when both fit there as
   // write_text would put them. The line end's units are ASCII, each its own byte.
   int32_t end_length = SYS_LINE_END_LENGTH;
-  if (file_format(format, s->format) == TEXT_UTF8 && s->mode == STREAM_WRITE && s->size &&
-      3 * static_cast<int64_t>(length) + end_length < s->count) {
-    put_utf8(s, text, length);
-    uint8_t* end = s->buffer + (s->size - s->count);
+  uint8_t* room;
+  if (text_format_of(format, s->format) == TEXT_UTF8 &&
+      (room = stream_space(s, 3 * static_cast<int64_t>(length) + end_length))) {
+    uint8_t* end = room + put_utf8(s, room, text, length);
     for (int32_t k = 0; k < end_length; ++k) end[k] = static_cast<uint8_t>(SYS_LINE_END[k]);
-    s->count -= end_length;
+    stream_commit(s, end_length);
     return;
   }
   write_text(s, text, length, format);

@@ -23,7 +23,7 @@
 // TEXT_UTF8; a read or a write uses the file's own format. Every code other than 0, 2, 25 and
 // 26 is taken as TEXT_ASCII.
 // The codes TEXT_UTF8, TEXT_ASCII, TEXT_UTF16 and TEXT_UTF16BE come from base/formats.h.
-constexpr int32_t FILE_FORMAT_MASK = 0x1F;
+constexpr int32_t FILE_FORMAT_MASK = TEXT_FORMAT_MASK;
 
 // Read flags of file_read_text: line ends are ordinary characters.
 constexpr int32_t FILE_READ_RAW = 0x10000;
@@ -78,6 +78,10 @@ constexpr int64_t FILE_ANY_GROUP = -1;
 // Windows ignores the bits, the group and FILE_OPEN_OWN.
 intptr_t file_open(intptr_t number, const char16_t* name, int32_t flags = 0,
                    int32_t permissions = FILE_PERMISSIONS_DEFAULT, int64_t group = FILE_ANY_GROUP);
+// Non-zero when the open of the file under the number made it (nothing had its name); 0 when the
+// file was there already, and when no file is open.
+int32_t file_created(intptr_t number);
+
 // Opens for reading and writing, creating the file or emptying an existing one, under the rules
 // of file_open. Windows: when that is refused, retries to empty it write-only (the file then
 // reads as empty).
@@ -136,9 +140,11 @@ int32_t file_permissions(intptr_t number, int64_t* group = nullptr);
 
 // --- Reading -------------------------------------------------------------------------------------
 
-// Non-zero when no character is left to read (in the UTF-16 formats: fewer than two bytes),
-// and once a read of the file failed (file_error). A file with buffered output is written out
-// first.
+// Non-zero when no character is left to read, and once a read of the file failed (file_error).
+// A character takes at least one byte, or two in the UTF-16 formats: of the format that the last
+// text read used (before any, the file's own), so that a loop that reads UTF-16 text until the
+// end ends at a last odd byte, which stays to be read by file_read_bytes. A file with buffered
+// output is written out first.
 int32_t file_eof(intptr_t number);
 
 // Takes a UTF-16 byte-order mark at the start of an open file as its format: FF FE makes the

@@ -17,8 +17,6 @@ constexpr int32_t WORK_STEP = 4096;  // working buffer: first size and growth st
 // TempStringStack's 32-bit offsets with room to spare (1 MiB). A longer text is not read.
 constexpr int32_t WORK_LIMIT = (1 << 30) - (1 << 20);
 
-bool is_utf16(int32_t format) { return format == TEXT_UTF16 || format == TEXT_UTF16BE; }
-
 // The UTF-16 unit at `in`, in the format's byte order.
 int32_t unit_at(const uint8_t* in, int32_t format) {
   return format == TEXT_UTF16 ? in[0] | in[1] << 8 : in[0] << 8 | in[1];
@@ -90,7 +88,7 @@ struct Character {
 };
 
 Character next_character(FileStream* s, int32_t format, const uint8_t*& in) {
-  if (is_utf16(format)) {
+  if (text_is_utf16(format)) {
     if (stream_window(s, 2, in) < 2) return {0, 0};  // a last odd byte stays unread
     return {2, unit_at(in, format)};
   }
@@ -113,7 +111,7 @@ Character next_character(FileStream* s, int32_t format, const uint8_t*& in) {
 // the rest of it cannot be read in its place, so the read counts as failed.
 uint8_t* collect(FileStream* s, int32_t format, bool lines, bool zero_ends, int32_t limit,
                  uint8_t* first, int32_t& length) {
-  int32_t unit = is_utf16(format) ? 2 : 1;  // of a line end and of the closing zero
+  int32_t unit = text_is_utf16(format) ? 2 : 1;  // of a line end and of the closing zero
   int32_t capacity = WORK_STEP;
   uint8_t* data = first;
   int32_t used = 0;
@@ -172,7 +170,8 @@ void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offse
     temp_empty(offset);
     return;
   }
-  int32_t format = file_format(flags, stream_format(s));
+  int32_t format = text_format_of(flags, stream_format(s));
+  s->unit = text_is_utf16(format) ? 2 : 1;
   bool lines = !(flags & FILE_READ_RAW);
   if (format == TEXT_UTF8 && lines && limit < 0) {
     read_utf8_line(s, offset);

@@ -23,11 +23,9 @@ int32_t read_through(FileStream* s, void* dst, int32_t n) {
   return 0;
 }
 
-// Leaves write mode: the pending output goes out, and a libc stream must be flushed before it
-// may be read from.
+// Leaves write mode: the pending output goes out.
 void enter_read_mode(FileStream* s) {
   stream_flush(s);
-  if (!sys_file_flush(s->file)) s->error = 1;
   s->mode = STREAM_READ;
   s->count = 0;
   s->fill = 0;
@@ -81,18 +79,13 @@ int32_t stream_write(FileStream* s, const void* src, int32_t n) {
   }
   if (s->mode == STREAM_READ) {
     // The file is ahead of the caller by the read-ahead not yet consumed; the bytes written
-    // belong right after what was consumed, so give the read-ahead back. The seek also serves
-    // as the positioning that a libc stream needs between reading and writing.
+    // belong right after what was consumed, so give the read-ahead back.
     if (!sys_file_seek(s->file, -static_cast<int64_t>(s->count), SYS_SEEK_CURRENT)) s->error = 1;
     s->mode = STREAM_WRITE;
     s->count = s->size;
     s->fill = 0;
   }
-  if (!s->size) {
-    int32_t written = write_through(s, src, n);
-    if (!sys_file_flush(s->file)) s->error = 1;
-    return written;
-  }
+  if (!s->size) return write_through(s, src, n);
   if (n < s->count) {
     memcpy(s->buffer + (s->size - s->count), src, static_cast<size_t>(n));
     s->count -= n;

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/files/files.h"
+#include "base/formats.h"
 
 constexpr int32_t STREAM_WRITE = 0;
 constexpr int32_t STREAM_READ = 1;
@@ -29,17 +29,11 @@ struct FileStream {
   int32_t error;      // 1 once a write, flush, truncation or close failed or was refused,
                       // and once a read failed
   int32_t ended;      // 1 once a read failed: nothing more is read, the file counts as ended
+  int32_t unit;       // bytes of a unit of the format the last text was read in; 0 before
+  bool created;       // the open made the file
   uint8_t ahead[STREAM_WINDOW_MAX];  // unbuffered: the bytes a reader looked at and left
 };
 static_assert(offsetof(FileStream, file) == 0, "the object table sees the native file first");
-
-// The format that a format code (the low five bits of a word) stands for: `fallback` for 0,
-// TEXT_ASCII for every code other than TEXT_UTF8 and the two UTF-16 ones.
-inline int32_t file_format(int32_t code, int32_t fallback) {
-  code &= FILE_FORMAT_MASK;
-  if (code == 0) return fallback;
-  return code == TEXT_UTF8 || code == TEXT_UTF16 || code == TEXT_UTF16BE ? code : TEXT_ASCII;
-}
 
 // The open stream under a number, or null.
 FileStream* file_stream(intptr_t number);
@@ -68,6 +62,15 @@ int32_t stream_read(FileStream* s, void* dst, int32_t n);
 // read-ahead is given back first. The buffer is never left full: a write that would fill it
 // writes the pending bytes out first. Requests of at least the buffer size bypass it.
 int32_t stream_write(FileStream* s, const void* src, int32_t n);
+// Room for n bytes of output in the buffer's free space, for a writer that makes them there;
+// null when the stream is not in write mode or the free space would not keep a byte free after
+// them (stream_write then takes them). stream_commit adds the first n bytes made there to the
+// pending output.
+inline uint8_t* stream_space(FileStream* s, int64_t n) {
+  if (s->mode != STREAM_WRITE || !s->size || n >= s->count) return nullptr;
+  return s->buffer + (s->size - s->count);
+}
+inline void stream_commit(FileStream* s, int32_t n) { s->count -= n; }
 // Writes out the pending output (write mode only); returns the bytes written.
 int32_t stream_flush(FileStream* s);
 // Records a read that failed: file_error is set, the read-ahead is dropped and the file counts

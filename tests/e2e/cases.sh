@@ -429,7 +429,7 @@ if [ "$platform" = posix ]; then
   if [ -n "$fault_library" ] && [ ${#runner[@]} -eq 0 ]; then
     begin "a folder renamed during the run loses no page"
     for p in a b c; do printf '%s.html\n' $p >"$case_dir/$p.html"; done
-    with_faults PAGEHOP_RENAME="$case_dir:$case_dir.moved" PAGEHOP_RENAME_AT=ftruncate64:1 --
+    with_faults PAGEHOP_RENAME="$case_dir:$case_dir.moved" PAGEHOP_RENAME_AT=write:1 --
     for p in a b c; do
       cmp -s <(lines $p.php) "$case_dir.moved/$p.php" || fail "$p.php missing or incomplete"
     done
@@ -461,11 +461,11 @@ if [ "$platform" = posix ] && [ "$edition" = v0.2 ] && [ -n "$fault_library" ] &
     [[ $save == *"rename flags"* ]] && flags+=(PAGEHOP_NO_RENAME_FLAGS=1)
     [[ $save == *links ]] && flags+=(PAGEHOP_NO_LINKS=1)
     case $save in
-      *before*) with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=ftruncate64:1 \
+      *before*) with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=write:1 \
                   "${flags[@]}" -- /r ;;
       *synced*) paused_faults "rm p.html && cat .p.saved >p.html" PAGEHOP_PAUSE=fsync:1 \
                   "${flags[@]}" -- /r ;;
-      *deletion) with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=unlink:2 -- /r ;;
+      *deletion) with_faults PAGEHOP_RENAME=.p.saved:p.html PAGEHOP_RENAME_AT=unlink:1 -- /r ;;
       *check*)
         paused_faults "$anew" PAGEHOP_PAUSE=fsync:1 PAGEHOP_RENAME=.p.saved:p.html \
           PAGEHOP_RENAME_AT=stat:1 "${flags[@]}" -- /r
