@@ -26,8 +26,8 @@ constexpr const char16_t* kPattern = u"*.html";
 static_assert(sizeof kTargetExt <= sizeof kSearched, "a line is rewritten where it lies");
 static_assert(sizeof kSeparator / sizeof kSeparator[0] == 41 + 1, "41 '=' and the terminator");
 
-// The run's variables, for the whole process. Strings own their buffers. The line being
-// copied is no variable: it stays on the stack where it was read (see rewrite_line).
+// The run's variables, for the whole process. Strings own their buffers. The lines being
+// copied are no variable: they stay on the stack where they were read (see rewrite_run).
 struct RunState {
   char16_t* target_ext;   // ".php"
   char16_t* folder;       // the current directory, with its trailing separator
@@ -93,20 +93,31 @@ bool open_run() {
   return true;
 }
 
-// Writes the line read onto the stack at `mark` to the target, with every ".html" rewritten; a
-// rewritten line is echoed. Every step takes the length, as a line may hold zero units, and the
-// replacement starts where the search found the first occurrence. The line is rewritten where
-// it lies: the target's extension is shorter than the searched one, so the new line fits, and
-// a line of any length is held once and never copied. It is reached through its mark after
-// each call, as a call that pushes onto the stack may move it.
-void rewrite_line(int32_t mark) {
+// Writes the run of lines read onto the stack at `mark` (each ended by an LF unit) to the
+// target, with every ".html" rewritten; a rewritten line is echoed. The runs of lines without
+// one are written as they are, each run at once. Every step takes lengths, as a line may hold
+// zero units, and a line's replacement starts where the search found its first occurrence. A
+// line is rewritten where it lies: the target's extension is shorter than the searched one, so
+// the new line fits, and a line of any length is held once and never copied. The run is reached
+// through its mark after each call, as a call that pushes onto the stack may move it.
+void rewrite_run(int32_t mark) {
   int32_t length = temp_length(mark);
-  int32_t found = str_find_n(temp_at(mark), length, kSearched);
-  if (found) {
-    length = str_replace_in_place_n(temp_edit(mark), length, kSearched, run.target_ext, found);
-    console_write_line_n(temp_at(mark), length);
+  int32_t at = 0;  // the first unit not yet written, which starts a line
+  while (int32_t found = str_find_n(temp_at(mark) + at, length - at, kSearched)) {
+    const char16_t* text = temp_at(mark);
+    int32_t hit = at + found - 1;
+    int32_t start = hit;
+    while (start > at && text[start - 1] != u'\n') --start;
+    int32_t end = hit;
+    while (end < length && text[end] != u'\n') ++end;
+    file_write_lines_n(kTarget, text + at, start - at);
+    int32_t new_length = str_replace_in_place_n(temp_edit(mark) + start, end - start, kSearched,
+                                                run.target_ext, hit - start + 1);
+    console_write_line_n(temp_at(mark) + start, new_length);
+    file_write_line_n(kTarget, temp_at(mark) + start, new_length);
+    at = end < length ? end + 1 : length;
   }
-  file_write_line_n(kTarget, temp_at(mark), length);
+  file_write_lines_n(kTarget, temp_at(mark) + at, length - at);
 }
 
 // The target's name: the entry's name without its last extension, then target_ext. The whole
@@ -208,8 +219,8 @@ Page convert_page() {
   while (!file_eof(kSource)) {
     runtime_checkpoint();
     int32_t mark = temp_mark();
-    file_read_line(kSource, mark);
-    rewrite_line(mark);
+    file_read_lines(kSource, mark);
+    rewrite_run(mark);
     temp_restore(mark);
   }
   // A UTF-16 page may end in a byte that makes no unit: it ends the target too.

@@ -289,6 +289,44 @@ void write_line(FileStream* s, const char16_t* text, int32_t length, int32_t for
   write_text(s, SYS_LINE_END, end_length, format);
 }
 
+// A run of lines, each ended by an LF unit. Where that is the line terminator, a UTF-8 run is
+// one text for the encoder; a high surrogate without its pair ends the bytes of its line there,
+// as it ends those of a line written alone. Otherwise line by line.
+void write_lines(FileStream* s, const char16_t* text, int32_t length, int32_t format) {
+  if (length < 0) {
+    s->error = 1;
+    return;
+  }
+  bool lf_build = SYS_LINE_END_LENGTH == 1 && SYS_LINE_END[0] == u'\n';
+  if (lf_build && text_format_of(format, s->format) == TEXT_UTF8) {
+    int32_t done = 0;
+    while (done < length) {
+      int32_t left = length - done;
+      Utf8Progress part;
+      if (uint8_t* room = stream_space(s, 3 * static_cast<int64_t>(left))) {
+        part = utf8_encode(text + done, left, room, 3 * left);
+        stream_commit(s, part.written);
+      } else {
+        uint8_t piece[8192];
+        part = utf8_encode_pieces(text + done, left, piece, sizeof piece,
+                                  [&](const uint8_t* bytes, int32_t n) { stream_write(s, bytes, n); });
+      }
+      done += part.read;
+      if (part.stop == UTF8_UNPAIRED) {
+        while (done < length && text[done] != u'\n') ++done;
+      }
+    }
+    return;
+  }
+  int32_t start = 0;
+  for (int32_t k = 0; k < length; ++k) {
+    if (text[k] != u'\n') continue;
+    write_line(s, text + start, k - start, format);
+    start = k + 1;
+  }
+  write_text(s, text + start, length - start, format);
+}
+
 }  // namespace
 
 int32_t file_write_string(intptr_t number, const char16_t* text, int32_t format) {
@@ -304,6 +342,11 @@ void file_write_line(intptr_t number, const char16_t* text, int32_t format) {
 void file_write_line_n(intptr_t number, const char16_t* text, int32_t length, int32_t format) {
   FileStream* s = file_table.get(number);
   if (s) write_line(s, text, length, format);
+}
+
+void file_write_lines_n(intptr_t number, const char16_t* text, int32_t length, int32_t format) {
+  FileStream* s = file_table.get(number);
+  if (s) write_lines(s, text, length, format);
 }
 
 int32_t file_write_bytes(intptr_t number, const void* src, int32_t n) {

@@ -164,6 +164,12 @@ int32_t file_detect_format(intptr_t number);
 void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offset);
 // The next line: file_read_text with flags 0 and no limit.
 void file_read_line(intptr_t number, int32_t offset);
+// Reads the next run of lines onto the stack at the offset, with top on its terminator, each line
+// followed by one LF unit whatever its line end (LF, CR LF or a lone CR), and a last line that
+// has none given one: every line whose end is in the read-ahead, decoded at once, for a UTF-8
+// file read through a buffer in its own format; otherwise one line, as file_read_line reads it.
+// The empty string at the end of the file. The lines are those that file_read_line reads.
+void file_read_lines(intptr_t number, int32_t offset);
 // Reads up to n bytes as they are, through the buffer: what a text reader left (a last byte of
 // UTF-16 that makes no unit). Returns the bytes delivered; 0 at the end and with no open file.
 int32_t file_read_bytes(intptr_t number, void* dst, int32_t n);
@@ -179,5 +185,11 @@ void file_write_line(intptr_t number, const char16_t* text, int32_t format = 0);
 // file_write_line for the first `length` units of a text, for a caller that knows its length:
 // the text is not measured again, and zero units inside it are written like any other.
 void file_write_line_n(intptr_t number, const char16_t* text, int32_t length, int32_t format = 0);
+// Writes a run of lines as file_read_lines gives them: the first `length` units of a text in
+// which each LF unit ends a line, every line written as file_write_line_n writes it (units after
+// a last LF as by file_write_string). On a build whose line terminator is LF a UTF-8 run is
+// encoded as one text.
+void file_write_lines_n(intptr_t number, const char16_t* text, int32_t length,
+                        int32_t format = 0);
 // Writes n bytes as they are; returns the bytes taken (0 with no open file).
 int32_t file_write_bytes(intptr_t number, const void* src, int32_t n);

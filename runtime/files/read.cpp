@@ -199,3 +199,54 @@ void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offse
 }
 
 void file_read_line(intptr_t number, int32_t offset) { file_read_text(number, 0, -1, offset); }
+
+namespace {
+
+// Turns the line ends of decoded lines into single LF units: CR LF gives LF, a lone CR gives
+// LF. Returns the new length.
+int32_t single_line_ends(char16_t* text, int32_t length) {
+  int32_t out = 0;
+  for (int32_t k = 0; k < length; ++k) {
+    char16_t unit = text[k];
+    if (unit == u'\r') {
+      if (k + 1 < length && text[k + 1] == u'\n') continue;
+      unit = u'\n';
+    }
+    text[out++] = unit;
+  }
+  return out;
+}
+
+}  // namespace
+
+void file_read_lines(intptr_t number, int32_t offset) {
+  FileStream* s = file_stream(number);
+  if (s && s->format == TEXT_UTF8 && s->size) {
+    s->unit = 1;
+    // The whole lines at hand run to the last LF. A line end cannot cut a well-formed sequence,
+    // so the lines decode as one text as they would one by one; a CR after the last LF may be
+    // the first half of a CR LF and waits.
+    const uint8_t* in;
+    int32_t available = stream_window(s, 1, in);
+    int32_t n = available;
+    while (n > 0 && in[n - 1] != '\n') --n;
+    if (n > 0) {
+      char16_t* out = temp_reserve(n, offset);  // a byte gives at most a unit
+      int32_t units = utf8_decode(in, n, out, n).written;
+      bool carriage_returns = memchr(in, '\r', static_cast<size_t>(n)) != nullptr;
+      stream_consume(s, n);
+      if (carriage_returns) units = single_line_ends(out, units);
+      temp_restore(offset);
+      temp_reserve(units, offset)[units] = 0;
+      return;
+    }
+  }
+  if (file_eof(number)) {
+    temp_empty(offset);
+    return;
+  }
+  file_read_line(number, offset);
+  int32_t units = temp_length(offset);
+  temp_reserve(units + 1, offset)[units] = u'\n';
+  temp_edit(offset)[units + 1] = 0;
+}
