@@ -108,8 +108,8 @@ void rewrite_run(int32_t mark) {
     int32_t hit = at + found - 1;
     int32_t start = hit;
     while (start > at && text[start - 1] != u'\n') --start;
-    int32_t end = hit;
-    while (end < length && text[end] != u'\n') ++end;
+    int32_t line_end = str_find_n(text + hit, length - hit, u"\n");
+    int32_t end = line_end ? hit + line_end - 1 : length;
     file_write_lines_n(kTarget, text + at, start - at);
     int32_t new_length = str_replace_in_place_n(temp_edit(mark) + start, end - start, kSearched,
                                                 run.target_ext, hit - start + 1);
