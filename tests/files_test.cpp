@@ -271,8 +271,39 @@ TEST_F(FileStreams, BufferedReadsCutTheSameLinesAsUnbufferedOnes) {
         file_close(0);
       }
       EXPECT_EQ(read[0], read[1]) << "raw " << raw;
+      if (raw) continue;
+      // The same lines in runs, each line ended by LF; written back in runs, the same bytes as
+      // written line by line.
+      ASSERT_NE(file_open_read(0, u"in"), 0);
+      ASSERT_NE(file_create(1, u"runs"), 0);
+      ASSERT_NE(file_create(2, u"lines"), 0);
+      Lines runs;
+      for (int k = 0; !file_eof(0) && k < 100000; ++k) {
+        int32_t mark = temp_mark();
+        file_read_lines(0, mark);
+        std::u16string run(temp_at(mark), static_cast<size_t>(temp_length(mark)));
+        temp_restore(mark);
+        ASSERT_EQ(run.back(), u'\n');
+        file_write_lines_n(1, run.data(), static_cast<int32_t>(run.size()));
+        for (size_t start = 0, end; start < run.size(); start = end + 1) {
+          end = run.find(u'\n', start);
+          runs.push_back(run.substr(start, end - start));
+        }
+      }
+      EXPECT_EQ(runs, read[0]);
+      for (const std::u16string& line : read[0]) {
+        file_write_line_n(2, line.data(), static_cast<int32_t>(line.size()));
+      }
+      file_close(-1);
+      EXPECT_EQ(get("runs"), get("lines"));
     }
   }
+  // A high surrogate without its pair ends the bytes of its line, and only of its line.
+  const std::u16string run = std::u16string(u"a") + char16_t(0xD800) + u"b\nc\n";
+  ASSERT_NE(file_create(1, u"runs"), 0);
+  file_write_lines_n(1, run.data(), static_cast<int32_t>(run.size()));
+  EXPECT_EQ(file_close(1), 1);
+  EXPECT_EQ(get("runs"), with_eol("a|c|"));
 }
 
 TEST_F(FileStreams, RawReadsKeepLineEndsAndTheLimitCountsCharacters) {
