@@ -11,7 +11,7 @@
 
 // --- Process (frame.cpp) -------------------------------------------------------------------
 
-// POSIX: takes the locale of every category from the environment, numeric back to "C", and
+// POSIX: takes the character classes and case mappings (LC_CTYPE) from the environment, and
 // ignores SIGPIPE and SIGXFSZ, so that a console whose reader has gone and a target beyond the
 // file size limit are failed writes, not the end of the process. Windows: nothing.
 void sys_process_init();

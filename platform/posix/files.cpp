@@ -86,12 +86,33 @@ bool give_back(NativeFile* f) {
   return ahead == 0 || lseek64(f->fd, f->base, SEEK_SET) == f->base;
 }
 
+// Blocks of closed files wait here for the next open, so that a run over many pages takes the
+// same two blocks again instead of scattering new ones over the heap.
+constinit uint8_t* spare_blocks[2] = {};
+
 bool has_block(NativeFile* f) {
   if (!f->block && !f->direct) {
-    f->block = static_cast<uint8_t*>(malloc(BLOCK));
+    for (uint8_t*& spare : spare_blocks) {
+      if (spare) {
+        f->block = spare;
+        spare = nullptr;
+        break;
+      }
+    }
+    if (!f->block) f->block = static_cast<uint8_t*>(malloc(BLOCK));
     if (!f->block) f->direct = true;
   }
   return f->block != nullptr;
+}
+
+void release_block(uint8_t* block) {
+  for (uint8_t*& spare : spare_blocks) {
+    if (!spare) {
+      spare = block;
+      return;
+    }
+  }
+  free(block);
 }
 
 // A file to write is only ever a regular file of its own: one that the name alone reaches, with
@@ -330,7 +351,7 @@ bool sys_file_close(intptr_t file) {
   NativeFile* f = native(file);
   bool ok = write_out(f);
   ok = close(f->fd) == 0 && ok;
-  free(f->block);
+  if (f->block) release_block(f->block);
   free(f);
   return ok;
 }

@@ -7,8 +7,9 @@
 #include "platform/sys.h"
 
 void sys_process_init() {
-  setlocale(LC_ALL, "");
-  setlocale(LC_NUMERIC, "C");
+  // Only the character classes and case mappings are used: the other categories stay "C" and
+  // are never loaded.
+  setlocale(LC_CTYPE, "");
   // Both signals would end the run in the middle of a page. Ignored, the write that raised
   // them fails instead: the console loses the line, and a target is reported incomplete.
   signal(SIGPIPE, SIG_IGN);
