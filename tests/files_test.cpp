@@ -179,6 +179,16 @@ TEST_F(FileStreams, EachFormatReadsBackWhatItWroteInItsOwnEncoding) {
     EXPECT_EQ(rest[0], 'X');
     file_close(0);
   }
+  // Read as UTF-16 from a file of another format, a one-byte file ends the loop on file_eof too.
+  put("in", "X");
+  ASSERT_NE(file_open_read(0, u"in"), 0);
+  Lines got;
+  while (!file_eof(0) && got.size() < 10) got.push_back(read_line(0, TEXT_UTF16));
+  EXPECT_EQ(got, Lines{u""});
+  char rest = 0;
+  EXPECT_EQ(file_read_bytes(0, &rest, 1), 1);
+  EXPECT_EQ(rest, 'X');
+  file_close(0);
   EXPECT_EQ(copied(std::string("\xE9\0\n\0", 4), TEXT_UTF16),
             windows_build() ? std::string("\xE9\0\r\0\n\0", 6) : std::string("\xE9\0\n\0", 4));
   EXPECT_EQ(copied(std::string("\0\xE9\0\0\0\n", 6), TEXT_UTF16BE),
