@@ -43,6 +43,8 @@ done >"$sample/big.html"
 # and one line longer than the reader's first working buffer
 { head -c 9000 /dev/zero | tr '\0' 'y'; printf ' end.html\n'; } >>"$sample/big.html"
 : >"$sample/empty.html"
+# and an earlier target, longer than the new one: written over and cut where it cannot be deleted
+head -c 100000 /dev/zero | tr '\0' 'z' >"$sample/big.php"
 # and a file that is no page: nothing may touch it
 echo 'not a page: index.html' >"$sample/notes.txt"
 pages=()
@@ -55,6 +57,8 @@ done
 declare -A want
 while read -r sum name; do want[$name]=$sum; done < <(cd "$sample" && md5sum -- *.html notes.txt;
                                                        cd "$expected" && md5sum -- *.php)
+earlier=$(md5sum <"$sample/big.php")
+earlier=${earlier%% *}
 
 runs=0 failures=0 reported_complete=0 memory_stops=0
 declare -A per_call
@@ -118,6 +122,9 @@ run_case() {
   for p in "${pages[@]}"; do
     t=${p%.html}.php complete=0
     [ "${have[$t]-}" = "${want[$t]}" ] && complete=1
+    # an earlier target that the run did not reach
+    [ "$t" = big.php ] && [ "${have[$t]-}" = "$earlier" ] && [ "${have[$p]-}" = "${want[$p]}" ] &&
+      continue
     if [ -z "${have[$p]-}" ]; then
       [ "$mode" = rename ] && [ $complete -eq 1 ] || fail "$label" "$p deleted, its target incomplete: lost"
     elif [ "${have[$p]}" != "${want[$p]}" ]; then
