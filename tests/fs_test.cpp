@@ -8,7 +8,7 @@
 #include <map>
 #include <vector>
 
-#include "runtime/files/objtab.h"
+#include "runtime/objects/objects.h"
 #include "support.h"
 
 namespace fs = std::filesystem;

@@ -2,9 +2,9 @@
 # The includes of the shipped code run one way, down the tree's top-level folders: app/ over
 # runtime/ over platform/ over base/, which includes nothing of the project but itself. A file
 # may include its own folder's headers and those of any folder below its own; inside a layer's
-# folders (the runtime libraries and their memory, platform/ and its two sides) the includes
-# between folders must form no cycle. Prints each include that runs the other way, and each
-# cycle, and fails when there is one.
+# folders (the runtime libraries, their object table and memory, platform/ and its two sides)
+# the includes between folders must form no cycle. Prints each include that runs the other way,
+# and each cycle, and fails when there is one.
 # usage: tests/layering_check.sh [SOURCE_DIR]
 set -u
 cd "${1:-$(dirname "$0")/..}" || exit 2

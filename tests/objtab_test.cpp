@@ -1,5 +1,5 @@
 // The object table: registration and reuse, unknown numbers, growth and the clean-up order.
-#include "runtime/files/objtab.h"
+#include "runtime/objects/objects.h"
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,7 @@
 
 #include "base/formats.h"
 #include "base/identity.h"
-#include "runtime/files/objtab.h"
+#include "runtime/objects/objects.h"
 
 // --- Formats and flags -----------------------------------------------------------------------
 

@@ -3,7 +3,7 @@
 #include "runtime/fs/fs.h"
 
 #include "platform/sys.h"
-#include "runtime/files/objtab.h"
+#include "runtime/objects/objects.h"
 #include "runtime/strings/strings.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The object table: numbered slots that keep their storage, and dynamic records under issued
 // handles in a doubly linked list, newest first.
-#include "runtime/files/objtab.h"
+#include "runtime/objects/objects.h"
 
 #include <cstddef>
 #include <cstring>
