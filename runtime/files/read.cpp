@@ -1,7 +1,7 @@
-// The file library's text readers: a line or a text from the stream's read-ahead onto the
-// stack. The common case, a line of UTF-8, is decoded from the read-ahead straight onto the stack
-// in the pass that finds its end; every other text is taken a character at a time into a
-// working buffer and converted from there.
+// The file library's text readers: a line, a text or a run of lines from the stream's read-ahead
+// onto the stack. A run of UTF-8 lines is decoded from the read-ahead at once; a single line of
+// UTF-8 is decoded from the read-ahead straight onto the stack in the pass that finds its end;
+// every other text is taken a character at a time into a working buffer and converted from there.
 #include <cstring>
 
 #include "base/utf8.h"
