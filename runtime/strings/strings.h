@@ -142,10 +142,9 @@ void str_file_part(const char16_t* path, int32_t mode, int32_t offset);
 
 // --- Conversions -----------------------------------------------------------------------------
 
-// Code pages: the 8-bit page (POSIX: ISO 8859-1; Windows: the ANSI code page) and UTF-8. Any
-// other code page converts nothing.
-constexpr uint32_t CP_ACP = CODEPAGE_ANSI;
-constexpr uint32_t CP_UTF8 = CODEPAGE_UTF8;
+// Code pages, from base/formats.h: CODEPAGE_ANSI, the 8-bit page (POSIX: ISO 8859-1; Windows:
+// the ANSI code page), and CODEPAGE_UTF8. Any other code page converts nothing. The names are
+// the runtime's own, so that a file may include this header beside the system's.
 
 // UTF-8 keeps any byte string: decoding accepts only well-formed sequences (shortest form, no
 // surrogates, at most U+10FFFF), and each other byte b becomes the unit 0xDC00 + b. Encoding
