@@ -123,14 +123,12 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
                  int32_t mode, int32_t start, int32_t offset);
 void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
                  int32_t mode, int32_t start, int32_t limit, int32_t offset);
-// The case-sensitive str_replace of the first `length` units of a text, for a caller that knows
-// its length; zero units inside the text are characters like any other.
-void str_replace_n(const char16_t* text, int32_t length, const char16_t* search,
-                   const char16_t* replacement, int32_t start, int32_t offset);
-// The same replacement made in the first `length` units of a writable text itself, for a
-// replacement no longer than the search text, so that the result fits where the text lies;
-// returns the result's length and writes a 0 unit after it. A longer replacement changes
-// nothing and gives -1. Neither search nor replacement may lie inside the text.
+// The case-sensitive replacement made in the first `length` units of a writable text itself,
+// for a replacement no longer than the search text, so that the result fits where the text
+// lies; returns the result's length and writes a 0 unit after it. A null replacement is the
+// empty string. A longer replacement changes nothing and gives -1, which is no length: a caller
+// checks for it before passing the result on. Neither search nor replacement may lie inside the
+// text.
 int32_t str_replace_in_place_n(char16_t* text, int32_t length, const char16_t* search,
                                const char16_t* replacement, int32_t start);
 // The file part of a path: a leading quotation mark is skipped, the part begins after the last
