@@ -21,11 +21,11 @@ char* empty_bytes() {
 char* encode_to_bytes(uint32_t codepage, const char16_t* text) {
   if (!text) return empty_bytes();
   int32_t count = str_len(text) + 1;
-  int32_t size = text_encode(codepage, 0, text, count, nullptr, 0);
+  int32_t size = text_encode(codepage, text, count, nullptr, 0);
   if (size <= 0) return empty_bytes();
   char* block = static_cast<char*>(sys_malloc(static_cast<size_t>(size) + 1));
   if (!block) return empty_bytes();
-  int32_t written = text_encode(codepage, 0, text, count, block, size);
+  int32_t written = text_encode(codepage, text, count, block, size);
   block[written] = 0;
   return block;
 }
@@ -40,10 +40,10 @@ void decode_to_temp(uint32_t codepage, const char* bytes, int32_t count, bool te
     if (copy) memcpy(copy, bytes, static_cast<size_t>(count));
     bytes = copy;
   }
-  int32_t units = bytes ? text_decode(codepage, 0, bytes, count, nullptr, 0) : 0;
+  int32_t units = bytes ? text_decode(codepage, bytes, count, nullptr, 0) : 0;
   int32_t length = terminated && units > 0 ? units - 1 : units;
   char16_t* dst = temp_reserve(length, offset);
-  int32_t written = units > 0 ? text_decode(codepage, 0, bytes, count, dst, units) : 0;
+  int32_t written = units > 0 ? text_decode(codepage, bytes, count, dst, units) : 0;
   if (written > length) written = length;
   dst[written] = 0;
   if (written < length) temp_restore(offset + 2 * written);
@@ -52,7 +52,7 @@ void decode_to_temp(uint32_t codepage, const char* bytes, int32_t count, bool te
 
 }  // namespace
 
-int32_t text_encode(uint32_t codepage, uint32_t, const char16_t* src, int32_t count, char* dst,
+int32_t text_encode(uint32_t codepage, const char16_t* src, int32_t count, char* dst,
                     int32_t size) {
   if (!src) return 0;
   if (count == -1) count = str_len(src) + 1;
@@ -68,7 +68,7 @@ int32_t text_encode(uint32_t codepage, uint32_t, const char16_t* src, int32_t co
   return 0;
 }
 
-int32_t text_decode(uint32_t codepage, uint32_t, const char* src, int32_t count, char16_t* dst,
+int32_t text_decode(uint32_t codepage, const char* src, int32_t count, char16_t* dst,
                     int32_t size) {
   if (!src) return 0;
   if (count == -1) count = static_cast<int32_t>(strlen(src)) + 1;

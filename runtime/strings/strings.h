@@ -150,17 +150,15 @@ void str_file_part(const char16_t* path, int32_t mode, int32_t offset);
 // surrogate ends the encoding; other unpaired low surrogates take three bytes. Both builds use
 // this codec; the 8-bit page on Windows is the system's.
 
-// Units to bytes; flags are ignored. count -1 means length + 1 (the terminator too); src null
-// or count 0 gives 0. dst null: a size query, the bytes that the conversion produces. Otherwise
-// at most size bytes are written (whole UTF-8 sequences only) and their count returned; a
-// conversion that meets an unpaired high surrogate before its last unit returns 0.
-int32_t text_encode(uint32_t codepage, uint32_t flags, const char16_t* src, int32_t count,
-                    char* dst, int32_t size);
-// Bytes to units; flags are ignored. count -1 means strlen + 1 (a 0 byte gives a 0 unit); src
-// null or count 0 gives 0. dst null: a size query. Otherwise at most size units are written
-// (a surrogate pair whole or not at all) and their count returned.
-int32_t text_decode(uint32_t codepage, uint32_t flags, const char* src, int32_t count,
-                    char16_t* dst, int32_t size);
+// Units to bytes. count -1 means length + 1 (the terminator too); src null or count 0 gives 0.
+// dst null: a size query, the bytes that the conversion produces. Otherwise at most size bytes
+// are written (whole UTF-8 sequences only) and their count returned; a conversion that meets an
+// unpaired high surrogate before its last unit returns 0.
+int32_t text_encode(uint32_t codepage, const char16_t* src, int32_t count, char* dst, int32_t size);
+// Bytes to units. count -1 means strlen + 1 (a 0 byte gives a 0 unit); src null or count 0
+// gives 0. dst null: a size query. Otherwise at most size units are written (a surrogate pair
+// whole or not at all) and their count returned.
+int32_t text_decode(uint32_t codepage, const char* src, int32_t count, char16_t* dst, int32_t size);
 // A new zero-terminated byte string of the text (null is empty), owned by the caller and
 // released with bytes_free. Never null: an empty string when memory is refused.
 char* str_to_utf8(const char16_t* text);

@@ -17,7 +17,7 @@ std::u16string decode(const std::string& bytes, int32_t room, uint32_t codepage 
   if (room == 0) return {};
   std::unique_ptr<char16_t[]> out(new char16_t[static_cast<size_t>(room)]);
   int32_t n =
-      text_decode(codepage, 0, bytes.data(), static_cast<int32_t>(bytes.size()), out.get(), room);
+      text_decode(codepage, bytes.data(), static_cast<int32_t>(bytes.size()), out.get(), room);
   FUZZ_CHECK(n >= 0 && n <= room);
   return std::u16string(out.get(), static_cast<size_t>(n));
 }
@@ -26,17 +26,17 @@ std::string encode(const std::u16string& units, int32_t room, uint32_t codepage 
   if (room == 0) return {};
   std::unique_ptr<char[]> out(new char[static_cast<size_t>(room)]);
   int32_t n =
-      text_encode(codepage, 0, units.data(), static_cast<int32_t>(units.size()), out.get(), room);
+      text_encode(codepage, units.data(), static_cast<int32_t>(units.size()), out.get(), room);
   FUZZ_CHECK(n >= 0 && n <= room);
   return std::string(out.get(), static_cast<size_t>(n));
 }
 
 int32_t decode_size(const std::string& bytes, uint32_t codepage = CODEPAGE_UTF8) {
-  return text_decode(codepage, 0, bytes.data(), static_cast<int32_t>(bytes.size()), nullptr, 0);
+  return text_decode(codepage, bytes.data(), static_cast<int32_t>(bytes.size()), nullptr, 0);
 }
 
 int32_t encode_size(const std::u16string& units, uint32_t codepage = CODEPAGE_UTF8) {
-  return text_encode(codepage, 0, units.data(), static_cast<int32_t>(units.size()), nullptr, 0);
+  return text_encode(codepage, units.data(), static_cast<int32_t>(units.size()), nullptr, 0);
 }
 
 bool is_high(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
