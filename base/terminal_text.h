@@ -38,3 +38,19 @@ inline Utf8Progress terminal_text(const char16_t* src, int32_t count, char16_t* 
   }
   return {i, w, UTF8_END};
 }
+
+// A text of `length` units shown piece by piece through `room` units of `shown` (room >= 2):
+// `emit(shown, n, last)` gets each piece, at least one (an empty text gives one empty piece),
+// with `last` true on the final one. A negative length is taken as 0.
+template <typename Emit>
+void terminal_text_pieces(const char16_t* text, int32_t length, char16_t* shown, int32_t room,
+                          Emit emit) {
+  if (length < 0) length = 0;
+  for (;;) {
+    Utf8Progress piece = terminal_text(text, length, shown, room);
+    text += piece.read;
+    length -= piece.read;
+    emit(shown, piece.written, length == 0);
+    if (length == 0) return;
+  }
+}

@@ -2,6 +2,11 @@
 // platform/win32/ each define every one of them once, in files of the same names. A primitive
 // that produces text fills the caller's buffer; where the text then lives is the caller's
 // business. The platform sides know only platform/ and base/.
+//
+// platform/posix/ is the side for Linux with glibc 2.28 or later, and builds nowhere else: it
+// uses renameat2 with RENAME_NOREPLACE (Linux 3.15, glibc 2.28), open with O_PATH (Linux),
+// readdir64 and fstatat64 (glibc) and malloc_usable_size (glibc). A BSD or macOS build needs a
+// side of its own for those calls.
 #pragma once
 
 #include <cstddef>

@@ -19,21 +19,21 @@ constexpr char GUARD = '\x5A';
 
 // Decodes with a buffer of exactly the size query, checking the conversion agrees with the
 // query and writes nothing beyond it.
-std::u16string decode(const Bytes& bytes, uint32_t codepage = CP_UTF8) {
+std::u16string decode(const Bytes& bytes, uint32_t codepage = CODEPAGE_UTF8) {
   int32_t count = static_cast<int32_t>(bytes.size());
-  int32_t size = text_decode(codepage, 0, bytes.data(), count, nullptr, 0);
+  int32_t size = text_decode(codepage, bytes.data(), count, nullptr, 0);
   std::vector<char16_t> out(static_cast<size_t>(size) + 2, GUARD);
-  int32_t written = size ? text_decode(codepage, 0, bytes.data(), count, out.data(), size) : 0;
+  int32_t written = size ? text_decode(codepage, bytes.data(), count, out.data(), size) : 0;
   EXPECT_EQ(written, size) << "conversion and size query differ";
   EXPECT_EQ(out[static_cast<size_t>(size)], GUARD) << "written beyond the size";
   return std::u16string(out.data(), static_cast<size_t>(written));
 }
 
-Bytes encode(const std::u16string& units, uint32_t codepage = CP_UTF8) {
+Bytes encode(const std::u16string& units, uint32_t codepage = CODEPAGE_UTF8) {
   int32_t count = static_cast<int32_t>(units.size());
-  int32_t size = text_encode(codepage, 0, units.data(), count, nullptr, 0);
+  int32_t size = text_encode(codepage, units.data(), count, nullptr, 0);
   Bytes out(static_cast<size_t>(size) + 2, GUARD);
-  int32_t written = size ? text_encode(codepage, 0, units.data(), count, out.data(), size) : 0;
+  int32_t written = size ? text_encode(codepage, units.data(), count, out.data(), size) : 0;
   EXPECT_EQ(written, size) << "conversion and size query differ";
   EXPECT_EQ(out[static_cast<size_t>(size)], GUARD) << "written beyond the size";
   out.resize(static_cast<size_t>(written));
@@ -150,8 +150,8 @@ TEST_F(Codec, EncodingFollowsTheSurrogateRules) {
 
   // A conversion that reaches the surrogate: 0 when a unit follows it, else what came before.
   char out[16];
-  EXPECT_EQ(text_encode(CP_UTF8, 0, u"a\xD83Dz", 3, out, sizeof out), 0);
-  EXPECT_EQ(text_encode(CP_UTF8, 0, u"a\xD83D", 2, out, sizeof out), 1);
+  EXPECT_EQ(text_encode(CODEPAGE_UTF8, u"a\xD83Dz", 3, out, sizeof out), 0);
+  EXPECT_EQ(text_encode(CODEPAGE_UTF8, u"a\xD83D", 2, out, sizeof out), 1);
   EXPECT_EQ(owned_bytes(str_to_utf8(u"xy\xD83Dz")), "xy");
 }
 
@@ -161,25 +161,25 @@ TEST_F(Codec, ShortBuffersTakeWholeSequencesOnly) {
   for (int32_t size = 1; size <= 11; ++size) {
     char out[16];
     memset(out, GUARD, sizeof out);
-    EXPECT_EQ(text_encode(CP_UTF8, 0, text, 5, out, size), whole[size]) << "size " << size;
+    EXPECT_EQ(text_encode(CODEPAGE_UTF8, text, 5, out, size), whole[size]) << "size " << size;
     EXPECT_EQ(out[size], GUARD) << "size " << size;
   }
   char16_t units[4] = {GUARD, GUARD, GUARD, GUARD};
-  EXPECT_EQ(text_decode(CP_UTF8, 0, "a\xF0\x9F\x98\x80", 5, units, 2), 1);  // no half pair
+  EXPECT_EQ(text_decode(CODEPAGE_UTF8, "a\xF0\x9F\x98\x80", 5, units, 2), 1);  // no half pair
   EXPECT_EQ(units[1], GUARD);
-  EXPECT_EQ(text_decode(CP_UTF8, 0, "abc", 3, units, 2), 2);
+  EXPECT_EQ(text_decode(CODEPAGE_UTF8, "abc", 3, units, 2), 2);
   EXPECT_EQ(units[2], GUARD);
 }
 
 TEST_F(Codec, CountsAndSizesAtTheirLimits) {
   char16_t units[8];
-  EXPECT_EQ(text_encode(CP_UTF8, 0, u"\u00E9", -1, nullptr, 0), 3);  // the terminator too
-  EXPECT_EQ(text_decode(CP_UTF8, 0, "\xC3\xA9", -1, units, 8), 2);
+  EXPECT_EQ(text_encode(CODEPAGE_UTF8, u"\u00E9", -1, nullptr, 0), 3);  // the terminator too
+  EXPECT_EQ(text_decode(CODEPAGE_UTF8, "\xC3\xA9", -1, units, 8), 2);
   EXPECT_EQ(units[1], 0);
-  EXPECT_EQ(text_encode(CP_UTF8, 0, u"abc", 0, nullptr, 0), 0);
-  EXPECT_EQ(text_decode(CP_UTF8, 0, nullptr, -1, nullptr, 0), 0);
-  EXPECT_EQ(text_decode(CP_UTF8, 0, "abc", 3, units, 0), 0);
-  EXPECT_EQ(text_encode(1252, 0, u"abc", 3, nullptr, 0), 0);  // no other code page
+  EXPECT_EQ(text_encode(CODEPAGE_UTF8, u"abc", 0, nullptr, 0), 0);
+  EXPECT_EQ(text_decode(CODEPAGE_UTF8, nullptr, -1, nullptr, 0), 0);
+  EXPECT_EQ(text_decode(CODEPAGE_UTF8, "abc", 3, units, 0), 0);
+  EXPECT_EQ(text_encode(1252, u"abc", 3, nullptr, 0), 0);  // no other code page
 }
 
 TEST_F(Codec, AnyBytesAndAnyValidTextSurviveTheRoundTrip) {
@@ -293,18 +293,18 @@ TEST_F(Codec, BytesThatLieOnTheStackAreReadBeforeTheyAreOverwritten) {
 TEST_F(Codec, TheEightBitPageOfEachBuild) {
   if (windows_build()) {
     // The system's ANSI code page: whatever it is, ASCII passes unchanged.
-    EXPECT_EQ(encode(u"ASCII 0-9", CP_ACP), "ASCII 0-9");
-    EXPECT_EQ(decode("ASCII 0-9", CP_ACP), u"ASCII 0-9");
+    EXPECT_EQ(encode(u"ASCII 0-9", CODEPAGE_ANSI), "ASCII 0-9");
+    EXPECT_EQ(decode("ASCII 0-9", CODEPAGE_ANSI), u"ASCII 0-9");
     return;
   }
   // POSIX: ISO 8859-1, and units without a byte are dropped.
-  EXPECT_EQ(encode(u"\u00E9\u20AC", CP_ACP), "\xE9");
-  EXPECT_EQ(encode(u"\x7F\x80\xFF\u0100", CP_ACP), "\x7F\x80\xFF");
-  EXPECT_EQ(decode("\x80\xE9\xFF", CP_ACP), u"\u0080\u00E9\u00FF");
+  EXPECT_EQ(encode(u"\u00E9\u20AC", CODEPAGE_ANSI), "\xE9");
+  EXPECT_EQ(encode(u"\x7F\x80\xFF\u0100", CODEPAGE_ANSI), "\x7F\x80\xFF");
+  EXPECT_EQ(decode("\x80\xE9\xFF", CODEPAGE_ANSI), u"\u0080\u00E9\u00FF");
   EXPECT_EQ(owned_bytes(str_to_ansi(u"caf\u00E9\u20AC")), "caf\xE9");
   ansi_to_temp("caf\xE9", 0);
   EXPECT_EQ(at(0), u"caf\u00E9");
   char16_t units[2] = {GUARD, GUARD};
-  EXPECT_EQ(text_decode(CP_ACP, 0, "abc", 3, units, 1), 1);  // stops at the size
+  EXPECT_EQ(text_decode(CODEPAGE_ANSI, "abc", 3, units, 1), 1);  // stops at the size
   EXPECT_EQ(units[1], GUARD);
 }

@@ -71,6 +71,17 @@ TEST_F(Console, ALongLineComesOutWholeWithItsPairsIntact) {
   }
 }
 
+// A length of -1, as the in-place replacer gives for a replacement it refused, writes nothing:
+// on a terminal it would never end.
+TEST_F(Console, ANegativeLengthWritesNothing) {
+  Bytes out = captured_stdout([] {
+    console_open(2);
+    console_write_line_n(u"abc", -1);
+    console_write_line_n(u"ok", 2);
+  });
+  EXPECT_EQ(out, "ok" + line_end());
+}
+
 TEST_F(Console, RedirectedOutputFollowsTheFormatOnWindowsOnly) {
   struct Case {
     int32_t format;

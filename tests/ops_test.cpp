@@ -154,6 +154,13 @@ TEST_F(Ops, ReplaceInPlaceRewritesTheTextItself) {
   str_replace(same, u"a", u"z", STR_IN_PLACE, 1, 0, 0);
   str_replace(same, u"ab", u"xyz", STR_IN_PLACE, 0);
   EXPECT_EQ(std::u16string(same), u"abab");
+  // The counted form takes a shorter replacement, a null one as the empty string, and refuses a
+  // longer one with -1, changing nothing.
+  char16_t counted[] = u"a.html\0b.html";
+  EXPECT_EQ(str_replace_in_place_n(counted, 13, u".html", nullptr, 1), 3);
+  EXPECT_EQ(std::u16string(counted, 4), std::u16string(u"a\0b\0", 4));
+  EXPECT_EQ(str_replace_in_place_n(counted, 3, u"a", u"longer", 1), -1);
+  EXPECT_EQ(std::u16string(counted, 4), std::u16string(u"a\0b\0", 4));
 }
 
 TEST_F(Ops, FilePartTakesTheNameAfterTheLastSeparator) {

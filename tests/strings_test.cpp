@@ -5,46 +5,42 @@
 
 using Stack = StackTest;
 
-TEST_F(Stack, GrowsOnlyWhenTheNeedReachesCapacityLessFour) {
-  EXPECT_EQ(temp_stack.capacity, 16);
-  const char* before = temp_stack.buffer;
-  temp_reserve(5, 0);  // need 10 < 12
-  EXPECT_EQ(temp_stack.capacity, 16);
-  EXPECT_EQ(temp_stack.buffer, before);
-  EXPECT_EQ(temp_stack.top, 10);
-
-  temp_restore(0);
-  temp_reserve(6, 0);  // need 12 >= 12
-  EXPECT_EQ(temp_stack.capacity, 12 + 16384);
-  EXPECT_EQ(temp_stack.top, 12);
-
-  // need == capacity - 4 grows too.
-  temp_restore(0);
-  int32_t units = (temp_stack.capacity - 4) / 2;
-  temp_reserve(units, 0);
-  EXPECT_EQ(temp_stack.capacity, 2 * units + 16384);
+// Reservations of every size, small to oversized, each on top of a value: the room is
+// writable up to its terminator, the value below survives any growth, and the top comes back.
+TEST_F(Stack, AReservationOfAnySizeFitsAboveTheValuesBelowIt) {
+  for (int32_t n : {0, 1, 5, 6, 7, 8191, 8192, 600000}) {
+    str_concat(u"below");
+    int32_t mark = temp_stack.top + 2;
+    char16_t* room = temp_reserve(n, mark);
+    EXPECT_EQ(temp_stack.top, mark + 2 * n);
+    EXPECT_GE(temp_stack.capacity, temp_stack.top + 2) << n << " units";
+    for (int32_t i = 0; i < n; ++i) room[i] = static_cast<char16_t>(u'a' + i % 26);
+    room[n] = 0;
+    EXPECT_EQ(at(0), u"below");
+    EXPECT_EQ(std::u16string(temp_at(mark)).size(), static_cast<size_t>(n));
+    temp_restore(0);
+    EXPECT_EQ(temp_mark(), 0);
+  }
 }
 
-TEST_F(Stack, ShrinksBackToOneMebibyteAfterAnOversizedValue) {
+// An oversized value is let go once it is dropped: the next small value does not keep its room.
+TEST_F(Stack, ShrinksAfterAnOversizedValueIsDropped) {
   temp_reserve(600000, 0);  // 1.2 MB
-  EXPECT_EQ(temp_stack.capacity, 1200000 + 16384);
+  EXPECT_GE(temp_stack.capacity, 1200000);
   temp_restore(0);
-
-  temp_reserve(550000, 0);  // fits, still above 1 MiB: the capacity follows the need
-  EXPECT_EQ(temp_stack.capacity, 1100000);
-  temp_restore(0);
-
   temp_reserve(10, 0);
-  EXPECT_EQ(temp_stack.capacity, 1048576);
   temp_reserve(10, 0);
-  EXPECT_EQ(temp_stack.capacity, 1048576);  // no longer above the limit: stays
+  EXPECT_LT(temp_stack.capacity, 1200000);
+  EXPECT_EQ(temp_stack.top, 20);
 }
 
-TEST_F(Stack, ReserveMeasuresTheNeedFromTopEvenBelowIt) {
-  temp_reserve(4, 0);  // top 8
-  temp_reserve(2, 0);  // need 8 + 4 = 12 >= 12: grows although the result fits
-  EXPECT_EQ(temp_stack.capacity, 12 + 16384);
-  EXPECT_EQ(temp_stack.top, 4);
+// A reservation below the top starts at its offset: the top moves down to its end, and the
+// units before the offset stay.
+TEST_F(Stack, AReservationBelowTheTopEndsTheStackThere) {
+  str_concat(u"abcd");
+  temp_reserve(1, 4);
+  EXPECT_EQ(temp_stack.top, 6);
+  EXPECT_EQ(std::u16string(temp_at(0), 2), u"ab");
 }
 
 TEST_F(Stack, ConcatBuildsValuesAtTheMark) {
@@ -64,11 +60,14 @@ TEST_F(Stack, ConcatBuildsValuesAtTheMark) {
 }
 
 TEST_F(Stack, ConcatOfAValueOnTheStackSurvivesTheMove) {
-  str_concat(u"0123");  // 8 bytes fit the first 16-byte buffer
-  EXPECT_EQ(temp_stack.capacity, 16);
-  str_concat(temp_at(0));  // the append outgrows it while reading from it
-  EXPECT_GT(temp_stack.capacity, 16);
-  EXPECT_EQ(at(0), u"01230123");
+  // The value doubles until an append has outgrown the stack while reading from it.
+  std::u16string want = u"0123";
+  str_concat(want.c_str());
+  for (int32_t first = temp_stack.capacity; temp_stack.capacity == first;) {
+    str_concat(temp_at(0));
+    want += want;
+    ASSERT_EQ(at(0), want);
+  }
 }
 
 TEST_F(Stack, LocateCountsBothBoundsAsInside) {

@@ -166,16 +166,13 @@ void write_bytes_of(const char16_t* text, int32_t length) {
 // On a terminal: what terminal_text shows, which is always whole UTF-8.
 void write_shown(const char16_t* text, int32_t length) {
   char16_t shown[PIECE_UNITS];
-  uint8_t bytes[PIECE_BYTES];
-  for (;;) {
-    Utf8Progress piece = terminal_text(text, length, shown, PIECE_UNITS);
-    Utf8Progress done = utf8_encode(shown, piece.written, bytes, PIECE_BYTES - 1);
-    text += piece.read;
-    length -= piece.read;
-    if (length == 0) bytes[done.written++] = '\n';
-    fwrite(bytes, 1, static_cast<size_t>(done.written), stdout);
-    if (length == 0) break;
-  }
+  terminal_text_pieces(text, length, shown, PIECE_UNITS,
+                       [](const char16_t* piece, int32_t n, bool last) {
+                         uint8_t bytes[PIECE_BYTES];
+                         Utf8Progress done = utf8_encode(piece, n, bytes, PIECE_BYTES - 1);
+                         if (last) bytes[done.written++] = '\n';
+                         fwrite(bytes, 1, static_cast<size_t>(done.written), stdout);
+                       });
 }
 
 }  // namespace

@@ -56,12 +56,10 @@ void write_encoded(const char16_t* text, int32_t length, int32_t format) {
 void write_shown(const char16_t* text, int32_t length) {
   char16_t shown[SHOWN_UNITS];
   DWORD written;
-  while (length > 0) {
-    Utf8Progress piece = terminal_text(text, length, shown, SHOWN_UNITS);
-    WriteConsoleW(output, wide(shown), static_cast<DWORD>(piece.written), &written, nullptr);
-    text += piece.read;
-    length -= piece.read;
-  }
+  terminal_text_pieces(
+      text, length, shown, SHOWN_UNITS, [&written](const char16_t* piece, int32_t n, bool) {
+        if (n) WriteConsoleW(output, wide(piece), static_cast<DWORD>(n), &written, nullptr);
+      });
   WriteConsoleW(output, L"\r\n", 2, &written, nullptr);
 }
 

@@ -20,6 +20,7 @@ int32_t console_open(int32_t format) {
 void console_write_line(const char16_t* text) { console_write_line_n(text, utf16_length(text)); }
 
 void console_write_line_n(const char16_t* text, int32_t length) {
+  if (length < 0) return;  // no length: nothing is written
   sys_console_write_line(text, length, output_format);
 }
 

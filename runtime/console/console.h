@@ -29,6 +29,7 @@ int32_t console_open(int32_t format);
 void console_write_line(const char16_t* text);
 // console_write_line for the first `length` units of a text, for a line that may hold zero
 // units (a zero byte of a page): each goes out as any other character (on a terminal as "^@").
+// A negative length writes nothing, not even the line end.
 void console_write_line_n(const char16_t* text, int32_t length);
 // Ends the run's use of the console; writes nothing and changes no setting.
 void console_close();

@@ -256,7 +256,7 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
   }
 
   // The 8-bit page: measured, then made in a block on the stack, or on the heap when long.
-  int32_t size = text_encode(CP_ACP, 0, text, length, nullptr, 0);
+  int32_t size = text_encode(CODEPAGE_ANSI, text, length, nullptr, 0);
   if (size <= 0) return 0;
   char local[1024];
   char* bytes = local;
@@ -267,7 +267,7 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
       return 0;
     }
   }
-  int32_t made = text_encode(CP_ACP, 0, text, length, bytes, size);
+  int32_t made = text_encode(CODEPAGE_ANSI, text, length, bytes, size);
   int32_t written = stream_write(s, bytes, made);
   if (bytes != local) mem_free(bytes);
   return written;

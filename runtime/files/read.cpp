@@ -184,9 +184,9 @@ void file_read_text(intptr_t number, int32_t flags, int32_t limit, int32_t offse
   uint8_t* data = collect(s, format, lines, zero_ends, limit, first, length);
   if (format == TEXT_UTF8) {
     const char* bytes = reinterpret_cast<const char*>(data);
-    int32_t units = text_decode(CP_UTF8, 0, bytes, length, nullptr, 0);
+    int32_t units = text_decode(CODEPAGE_UTF8, bytes, length, nullptr, 0);
     char16_t* out = temp_reserve(units, offset);
-    out[text_decode(CP_UTF8, 0, bytes, length, out, units)] = 0;
+    out[text_decode(CODEPAGE_UTF8, bytes, length, out, units)] = 0;
   } else if (format == TEXT_ASCII) {
     ansi_to_temp(reinterpret_cast<const char*>(data), offset);
   } else {

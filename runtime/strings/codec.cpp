@@ -21,11 +21,11 @@ char* empty_bytes() {
 char* encode_to_bytes(uint32_t codepage, const char16_t* text) {
   if (!text) return empty_bytes();
   int32_t count = str_len(text) + 1;
-  int32_t size = text_encode(codepage, 0, text, count, nullptr, 0);
+  int32_t size = text_encode(codepage, text, count, nullptr, 0);
   if (size <= 0) return empty_bytes();
   char* block = static_cast<char*>(sys_malloc(static_cast<size_t>(size) + 1));
   if (!block) return empty_bytes();
-  int32_t written = text_encode(codepage, 0, text, count, block, size);
+  int32_t written = text_encode(codepage, text, count, block, size);
   block[written] = 0;
   return block;
 }
@@ -40,10 +40,10 @@ void decode_to_temp(uint32_t codepage, const char* bytes, int32_t count, bool te
     if (copy) memcpy(copy, bytes, static_cast<size_t>(count));
     bytes = copy;
   }
-  int32_t units = bytes ? text_decode(codepage, 0, bytes, count, nullptr, 0) : 0;
+  int32_t units = bytes ? text_decode(codepage, bytes, count, nullptr, 0) : 0;
   int32_t length = terminated && units > 0 ? units - 1 : units;
   char16_t* dst = temp_reserve(length, offset);
-  int32_t written = units > 0 ? text_decode(codepage, 0, bytes, count, dst, units) : 0;
+  int32_t written = units > 0 ? text_decode(codepage, bytes, count, dst, units) : 0;
   if (written > length) written = length;
   dst[written] = 0;
   if (written < length) temp_restore(offset + 2 * written);
@@ -52,37 +52,37 @@ void decode_to_temp(uint32_t codepage, const char* bytes, int32_t count, bool te
 
 }  // namespace
 
-int32_t text_encode(uint32_t codepage, uint32_t, const char16_t* src, int32_t count, char* dst,
+int32_t text_encode(uint32_t codepage, const char16_t* src, int32_t count, char* dst,
                     int32_t size) {
   if (!src) return 0;
   if (count == -1) count = str_len(src) + 1;
   if (count <= 0 || (dst && size <= 0)) return 0;
-  if (codepage == CP_UTF8) {
+  if (codepage == CODEPAGE_UTF8) {
     Utf8Progress done = utf8_encode(src, count, reinterpret_cast<uint8_t*>(dst), size);
     // A conversion that meets an unpaired high surrogate before its last unit reports failure;
     // a size query counts what came before it.
     if (dst && done.stop == UTF8_UNPAIRED && done.read + 1 < count) return 0;
     return done.written;
   }
-  if (codepage == CP_ACP) return sys_ansi_encode(src, count, dst, size);
+  if (codepage == CODEPAGE_ANSI) return sys_ansi_encode(src, count, dst, size);
   return 0;
 }
 
-int32_t text_decode(uint32_t codepage, uint32_t, const char* src, int32_t count, char16_t* dst,
+int32_t text_decode(uint32_t codepage, const char* src, int32_t count, char16_t* dst,
                     int32_t size) {
   if (!src) return 0;
   if (count == -1) count = static_cast<int32_t>(strlen(src)) + 1;
   if (count <= 0 || (dst && size <= 0)) return 0;
-  if (codepage == CP_UTF8) {
+  if (codepage == CODEPAGE_UTF8) {
     return utf8_decode(reinterpret_cast<const uint8_t*>(src), count, dst, size).written;
   }
-  if (codepage == CP_ACP) return sys_ansi_decode(src, count, dst, size);
+  if (codepage == CODEPAGE_ANSI) return sys_ansi_decode(src, count, dst, size);
   return 0;
 }
 
-char* str_to_utf8(const char16_t* text) { return encode_to_bytes(CP_UTF8, text); }
+char* str_to_utf8(const char16_t* text) { return encode_to_bytes(CODEPAGE_UTF8, text); }
 
-char* str_to_ansi(const char16_t* text) { return encode_to_bytes(CP_ACP, text); }
+char* str_to_ansi(const char16_t* text) { return encode_to_bytes(CODEPAGE_ANSI, text); }
 
 void bytes_free(char* bytes) {
   if (bytes != no_bytes) sys_free(bytes);
@@ -90,10 +90,10 @@ void bytes_free(char* bytes) {
 
 void utf8_to_temp(const char* bytes, int32_t offset) {
   int32_t count = bytes ? static_cast<int32_t>(strlen(bytes)) + 1 : 0;
-  decode_to_temp(CP_UTF8, bytes, count, true, offset);
+  decode_to_temp(CODEPAGE_UTF8, bytes, count, true, offset);
 }
 
 void ansi_to_temp(const char* bytes, int32_t offset) {
   int32_t count = bytes ? static_cast<int32_t>(strlen(bytes)) : 0;
-  decode_to_temp(CP_ACP, count ? bytes : nullptr, count, false, offset);
+  decode_to_temp(CODEPAGE_ANSI, count ? bytes : nullptr, count, false, offset);
 }

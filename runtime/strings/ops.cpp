@@ -56,20 +56,25 @@ const char16_t* heap_copy_if_on_stack(const char16_t* text, int32_t n, char16_t*
   return owned;
 }
 
-void replace_in_place(char16_t* text, const char16_t* search, const char16_t* replacement,
-                      bool folded, int32_t start, int32_t limit) {
-  int32_t n = str_len(text), m = str_len(search);
-  if (m == 0 || limit == 0 || str_len(replacement) != m) return;
-  int32_t done = 0;
-  for (int32_t i = clamp_start(start, n); i < n;) {
-    if (matches_at(text, i, search, m, folded)) {
-      memcpy(text + i, replacement, static_cast<size_t>(m) * 2);
-      i += m;
-      if (++done == limit) break;
-    } else {
-      ++i;
-    }
+// The occurrences from `start` on replaced within the first `length` units of the text itself,
+// at most `limit` of them, for a replacement no longer than the search text; returns the
+// result's length, with a 0 unit written after it. The part written never passes the part read,
+// so each piece moves down within the text.
+int32_t replace_within(char16_t* text, int32_t length, const char16_t* search,
+                       const char16_t* replacement, bool folded, int32_t start, int32_t limit) {
+  if (!replacement) replacement = u"";
+  int32_t m = str_len(search), r = str_len(replacement);
+  int32_t i = clamp_start(start, length), out = i;
+  for (int32_t done = 0, at = 0;
+       done != limit && (at = next_match(text, i, length, search, m, folded)) < length;
+       ++done, i = at + m) {
+    if (out != i) memmove(text + out, text + i, static_cast<size_t>(at - i) * 2);
+    out += at - i;
+    memcpy(text + out, replacement, static_cast<size_t>(r) * 2);
+    out += r;
   }
+  str_copy_n(text + out, text + i, length - i);
+  return out + (length - i);
 }
 
 // The replacement onto the stack, for the first n units of the text (which may hold zeros).
@@ -179,9 +184,9 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
 void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
                  int32_t mode, int32_t start, int32_t limit, int32_t offset) {
   if (mode & STR_IN_PLACE) {
-    if (text) {
-      replace_in_place(const_cast<char16_t*>(text), search, replacement,
-                       mode & STR_CASE_INSENSITIVE, start, limit);
+    if (text && str_len(replacement) == str_len(search)) {
+      replace_within(const_cast<char16_t*>(text), str_len(text), search, replacement,
+                     mode & STR_CASE_INSENSITIVE, start, limit);
     }
     return;
   }
@@ -189,25 +194,10 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
                offset);
 }
 
-void str_replace_n(const char16_t* text, int32_t length, const char16_t* search,
-                   const char16_t* replacement, int32_t start, int32_t offset) {
-  replace_into(text, length, search, replacement, false, start, NO_LIMIT, offset);
-}
-
 int32_t str_replace_in_place_n(char16_t* text, int32_t length, const char16_t* search,
                                const char16_t* replacement, int32_t start) {
-  int32_t m = str_len(search), r = str_len(replacement);
-  if (r > m) return -1;
-  // The part written never passes the part read, so each piece moves down within the text.
-  int32_t i = clamp_start(start, length), out = i;
-  for (int32_t at; (at = next_match(text, i, length, search, m, false)) < length; i = at + m) {
-    if (out != i) memmove(text + out, text + i, static_cast<size_t>(at - i) * 2);
-    out += at - i;
-    memcpy(text + out, replacement, static_cast<size_t>(r) * 2);
-    out += r;
-  }
-  str_copy_n(text + out, text + i, length - i);
-  return out + (length - i);
+  if (str_len(replacement) > str_len(search)) return -1;
+  return replace_within(text, length, search, replacement, false, start, NO_LIMIT);
 }
 
 void str_file_part(const char16_t* path, int32_t offset) { str_file_part(path, 0, offset); }

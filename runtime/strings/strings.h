@@ -123,14 +123,12 @@ void str_replace(const char16_t* text, const char16_t* search, const char16_t* r
                  int32_t mode, int32_t start, int32_t offset);
 void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
                  int32_t mode, int32_t start, int32_t limit, int32_t offset);
-// The case-sensitive str_replace of the first `length` units of a text, for a caller that knows
-// its length; zero units inside the text are characters like any other.
-void str_replace_n(const char16_t* text, int32_t length, const char16_t* search,
-                   const char16_t* replacement, int32_t start, int32_t offset);
-// The same replacement made in the first `length` units of a writable text itself, for a
-// replacement no longer than the search text, so that the result fits where the text lies;
-// returns the result's length and writes a 0 unit after it. A longer replacement changes
-// nothing and gives -1. Neither search nor replacement may lie inside the text.
+// The case-sensitive replacement made in the first `length` units of a writable text itself,
+// for a replacement no longer than the search text, so that the result fits where the text
+// lies; returns the result's length and writes a 0 unit after it. A null replacement is the
+// empty string. A longer replacement changes nothing and gives -1, which is no length: a caller
+// checks for it before passing the result on. Neither search nor replacement may lie inside the
+// text.
 int32_t str_replace_in_place_n(char16_t* text, int32_t length, const char16_t* search,
                                const char16_t* replacement, int32_t start);
 // The file part of a path: a leading quotation mark is skipped, the part begins after the last
@@ -142,10 +140,9 @@ void str_file_part(const char16_t* path, int32_t mode, int32_t offset);
 
 // --- Conversions -----------------------------------------------------------------------------
 
-// Code pages: the 8-bit page (POSIX: ISO 8859-1; Windows: the ANSI code page) and UTF-8. Any
-// other code page converts nothing.
-constexpr uint32_t CP_ACP = CODEPAGE_ANSI;
-constexpr uint32_t CP_UTF8 = CODEPAGE_UTF8;
+// Code pages, from base/formats.h: CODEPAGE_ANSI, the 8-bit page (POSIX: ISO 8859-1; Windows:
+// the ANSI code page), and CODEPAGE_UTF8. Any other code page converts nothing. The names are
+// the runtime's own, so that a file may include this header beside the system's.
 
 // UTF-8 keeps any byte string: decoding accepts only well-formed sequences (shortest form, no
 // surrogates, at most U+10FFFF), and each other byte b becomes the unit 0xDC00 + b. Encoding
@@ -153,17 +150,15 @@ constexpr uint32_t CP_UTF8 = CODEPAGE_UTF8;
 // surrogate ends the encoding; other unpaired low surrogates take three bytes. Both builds use
 // this codec; the 8-bit page on Windows is the system's.
 
-// Units to bytes; flags are ignored. count -1 means length + 1 (the terminator too); src null
-// or count 0 gives 0. dst null: a size query, the bytes that the conversion produces. Otherwise
-// at most size bytes are written (whole UTF-8 sequences only) and their count returned; a
-// conversion that meets an unpaired high surrogate before its last unit returns 0.
-int32_t text_encode(uint32_t codepage, uint32_t flags, const char16_t* src, int32_t count,
-                    char* dst, int32_t size);
-// Bytes to units; flags are ignored. count -1 means strlen + 1 (a 0 byte gives a 0 unit); src
-// null or count 0 gives 0. dst null: a size query. Otherwise at most size units are written
-// (a surrogate pair whole or not at all) and their count returned.
-int32_t text_decode(uint32_t codepage, uint32_t flags, const char* src, int32_t count,
-                    char16_t* dst, int32_t size);
+// Units to bytes. count -1 means length + 1 (the terminator too); src null or count 0 gives 0.
+// dst null: a size query, the bytes that the conversion produces. Otherwise at most size bytes
+// are written (whole UTF-8 sequences only) and their count returned; a conversion that meets an
+// unpaired high surrogate before its last unit returns 0.
+int32_t text_encode(uint32_t codepage, const char16_t* src, int32_t count, char* dst, int32_t size);
+// Bytes to units. count -1 means strlen + 1 (a 0 byte gives a 0 unit); src null or count 0
+// gives 0. dst null: a size query. Otherwise at most size units are written (a surrogate pair
+// whole or not at all) and their count returned.
+int32_t text_decode(uint32_t codepage, const char* src, int32_t count, char16_t* dst, int32_t size);
 // A new zero-terminated byte string of the text (null is empty), owned by the caller and
 // released with bytes_free. Never null: an empty string when memory is refused.
 char* str_to_utf8(const char16_t* text);

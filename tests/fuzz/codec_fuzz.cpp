@@ -13,30 +13,30 @@
 namespace {
 
 // Decodes into a heap block of exactly `room` units, so a write beyond it is a finding.
-std::u16string decode(const std::string& bytes, int32_t room, uint32_t codepage = CP_UTF8) {
+std::u16string decode(const std::string& bytes, int32_t room, uint32_t codepage = CODEPAGE_UTF8) {
   if (room == 0) return {};
   std::unique_ptr<char16_t[]> out(new char16_t[static_cast<size_t>(room)]);
   int32_t n =
-      text_decode(codepage, 0, bytes.data(), static_cast<int32_t>(bytes.size()), out.get(), room);
+      text_decode(codepage, bytes.data(), static_cast<int32_t>(bytes.size()), out.get(), room);
   FUZZ_CHECK(n >= 0 && n <= room);
   return std::u16string(out.get(), static_cast<size_t>(n));
 }
 
-std::string encode(const std::u16string& units, int32_t room, uint32_t codepage = CP_UTF8) {
+std::string encode(const std::u16string& units, int32_t room, uint32_t codepage = CODEPAGE_UTF8) {
   if (room == 0) return {};
   std::unique_ptr<char[]> out(new char[static_cast<size_t>(room)]);
   int32_t n =
-      text_encode(codepage, 0, units.data(), static_cast<int32_t>(units.size()), out.get(), room);
+      text_encode(codepage, units.data(), static_cast<int32_t>(units.size()), out.get(), room);
   FUZZ_CHECK(n >= 0 && n <= room);
   return std::string(out.get(), static_cast<size_t>(n));
 }
 
-int32_t decode_size(const std::string& bytes, uint32_t codepage = CP_UTF8) {
-  return text_decode(codepage, 0, bytes.data(), static_cast<int32_t>(bytes.size()), nullptr, 0);
+int32_t decode_size(const std::string& bytes, uint32_t codepage = CODEPAGE_UTF8) {
+  return text_decode(codepage, bytes.data(), static_cast<int32_t>(bytes.size()), nullptr, 0);
 }
 
-int32_t encode_size(const std::u16string& units, uint32_t codepage = CP_UTF8) {
-  return text_encode(codepage, 0, units.data(), static_cast<int32_t>(units.size()), nullptr, 0);
+int32_t encode_size(const std::u16string& units, uint32_t codepage = CODEPAGE_UTF8) {
+  return text_encode(codepage, units.data(), static_cast<int32_t>(units.size()), nullptr, 0);
 }
 
 bool is_high(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
@@ -78,9 +78,9 @@ void bytes_round_trip(const std::string& bytes, int32_t cut) {
   }
 
   // ISO 8859-1 keeps every byte as one unit.
-  std::u16string latin = decode(bytes, decode_size(bytes, CP_ACP), CP_ACP);
+  std::u16string latin = decode(bytes, decode_size(bytes, CODEPAGE_ANSI), CODEPAGE_ANSI);
   FUZZ_CHECK(latin.size() == bytes.size());
-  FUZZ_CHECK(encode(latin, static_cast<int32_t>(bytes.size()), CP_ACP) == bytes);
+  FUZZ_CHECK(encode(latin, static_cast<int32_t>(bytes.size()), CODEPAGE_ANSI) == bytes);
 }
 
 // Any units: the size query matches the conversion; well-formed text comes back unchanged.
