@@ -22,4 +22,6 @@ plot times_of("pagehop") using 1 title "pagehop" lc rgb "#1f77b4", \
      times_of("floor") using 1 title "plain copy (floor)" lc rgb "#7f7f7f", \
      times_of("perl") using 1 title "perl" lc rgb "#2ca02c", \
      times_of("python") using 1 title "python3" lc rgb "#ff7f0e", \
+     times_of("awk") using 1 title "awk (mawk)" lc rgb "#9467bd", \
+     times_of("node") using 1 title "node" lc rgb "#8c564b", \
      times_of("sed") using 1 title "sed per page" lc rgb "#d62728"
