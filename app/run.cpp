@@ -210,9 +210,9 @@ Page convert_page() {
     fs_delete_file(run.target_name);
   }
   print(u"Created : ", run.target_name);
-  if (!made && (!file_open(kTarget, run.target_name, run.format | FILE_OPEN_OWN, run.permissions,
-                           run.page_group) ||
-                same_file(file_identity(kTarget), run.page))) {
+  if ((!made && !file_open(kTarget, run.target_name, run.format | FILE_OPEN_OWN, run.permissions,
+                           run.page_group)) ||
+      same_file(file_identity(kTarget), run.page)) {
     return cancel();
   }
 
