@@ -158,25 +158,18 @@ void note_source() {
 
 // Opens the current entry of the scan as the source. False when it cannot be read.
 bool open_source() {
+  // Edition v0.1 keeps no variable for the page's name: it asks the scan for it once to open the
+  // page and once more to make the target's name.
   int32_t mark = temp_mark();
   dir_entry_name(kScan, mark);
-  if constexpr (kEditionV02) {
-    str_assign_temp(run.page_name, mark);
-    if (!file_open_read(kSource, run.page_name, run.rename_mode ? FILE_OPEN_DELETE : 0)) {
-      return false;
-    }
-    note_source();
-    set_target_name(run.page_name);
-    return true;
-  }
-  // Edition v0.1 keeps no variable for the page's name: it asks the scan for it once to open
-  // the page and once more to make the target's name.
-  bool opened = file_open_read(kSource, temp_at(mark)) != 0;
+  if constexpr (kEditionV02) str_assign_temp(run.page_name, mark);
+  bool opened = file_open_read(kSource, kEditionV02 ? run.page_name : temp_at(mark),
+                               run.rename_mode ? FILE_OPEN_DELETE : 0) != 0;
   temp_restore(mark);
   if (!opened) return false;
   note_source();
-  dir_entry_name(kScan, mark);
-  set_target_name(temp_at(mark));
+  if constexpr (!kEditionV02) dir_entry_name(kScan, mark);
+  set_target_name(kEditionV02 ? run.page_name : temp_at(mark));
   temp_restore(mark);
   return true;
 }

@@ -513,6 +513,14 @@ TEST_F(FileStreams, AFailedOrRefusedWriteMakesTheFileIncomplete) {
   close(*reinterpret_cast<int*>(native));  // the native record's first field: its descriptor
 #endif
   EXPECT_EQ(file_close(0), 0);
+  // A negative length is no length: nothing goes out, not even a line end.
+  ASSERT_NE(file_create(0, u"negative"), 0);
+  file_write_line_n(0, u"x", -1);
+  file_write_lines_n(0, u"x\n", -1);
+  EXPECT_EQ(file_write_bytes(0, "x", -1), 0);
+  EXPECT_NE(file_error(0), 0);
+  EXPECT_EQ(file_close(0), 0);
+  EXPECT_EQ(get("negative"), "");
 #ifndef _WIN32
   // Files that may not grow beyond 100 bytes (the limit's signal ignored, as the program does):
   // a buffered line fails when it is written out at close, a large write once it goes out;

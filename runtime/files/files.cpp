@@ -219,6 +219,7 @@ int32_t put_utf8(FileStream* s, uint8_t* room, const char16_t* text, int32_t len
 
 // Writes the first `length` units of a text in the format given (0: the file's).
 int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t format) {
+  if (length < 0) s->error = 1;  // no length: refused
   if (length <= 0) return 0;
   format = text_format_of(format, s->format);
   if (format == TEXT_UTF16) return stream_write(s, text, 2 * length);
@@ -274,6 +275,10 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
 }
 
 void write_line(FileStream* s, const char16_t* text, int32_t length, int32_t format) {
+  if (length < 0) {  // no length: refused, and no line end either
+    s->error = 1;
+    return;
+  }
   // A UTF-8 line and its line end straight into the buffer in one go, when both fit there as
   // write_text would put them. The line end's units are ASCII, each its own byte.
   int32_t end_length = SYS_LINE_END_LENGTH;

@@ -183,7 +183,9 @@ int32_t file_write_string(intptr_t number, const char16_t* text, int32_t format 
 // the format given.
 void file_write_line(intptr_t number, const char16_t* text, int32_t format = 0);
 // file_write_line for the first `length` units of a text, for a caller that knows its length:
-// the text is not measured again, and zero units inside it are written like any other.
+// the text is not measured again, and zero units inside it are written like any other. A
+// negative length (of the counted writers and of file_write_bytes) is no length: nothing is
+// written, not even the line end, and file_error is set.
 void file_write_line_n(intptr_t number, const char16_t* text, int32_t length, int32_t format = 0);
 // Writes a run of lines as file_read_lines gives them: the first `length` units of a text in
 // which each LF unit ends a line, every line written as file_write_line_n writes it (units after

@@ -72,6 +72,7 @@ int32_t stream_read(FileStream* s, void* dst, int32_t n) {
 }
 
 int32_t stream_write(FileStream* s, const void* src, int32_t n) {
+  if (n < 0) s->error = 1;  // no count of bytes: refused
   if (n <= 0) return 0;
   if (s->read_only) {
     s->error = 1;
