@@ -185,7 +185,8 @@ TEST_F(FileStreams, EachFormatReadsBackWhatItWroteInItsOwnEncoding) {
             std::string("\0\xE9\0\0", 4) +
                 (windows_build() ? std::string("\0\r\0\n", 4) : std::string("\0\n", 2)));
   // A UTF-16 byte-order mark names the file's format; the mark stays, read as U+FEFF.
-  // Only both bytes of a mark make one: a Latin-1 page may begin with "þ" or "ÿ".
+  // Only both bytes of a mark make one: a Latin-1 page may begin with
+  // 0xFE or 0xFF.
   const struct {
     std::string bytes;
     int32_t format;

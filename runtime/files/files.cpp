@@ -23,7 +23,7 @@ int32_t close_stream(intptr_t number) {
     stream_flush(s);
     mem_free(s->buffer);
   }
-  if (!sys_file_close(s->file)) s->error = 1;
+  if (!sys_file_close(s->file)) s->error = true;
   int32_t ok = s->error ? 0 : 1;
   file_table.free(number);
   return ok;
@@ -64,9 +64,9 @@ intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32
   s->fill = 0;
   s->mode = STREAM_READ;
   s->format = format;
-  s->read_only = kind == SYS_OPEN_READ ? 1 : 0;
-  s->error = 0;
-  s->ended = 0;
+  s->read_only = kind == SYS_OPEN_READ;
+  s->error = false;
+  s->ended = false;
   if (kind == SYS_OPEN_UPDATE && (flags & FILE_APPEND)) sys_file_seek(file, 0, SYS_SEEK_END);
   return number == OBJ_AUTO ? id : file;
 }
@@ -115,7 +115,7 @@ int32_t file_truncate(intptr_t number) {
   FileStream* s = file_table.get(number);
   if (!s) return 0;
   if (s->read_only) {
-    s->error = 1;
+    s->error = true;
     return 0;
   }
   bool ok;
@@ -129,7 +129,7 @@ int32_t file_truncate(intptr_t number) {
     s->fill = 0;
   }
   ok = ok && sys_file_truncate(s->file);
-  if (!ok) s->error = 1;
+  if (!ok) s->error = true;
   return ok ? 1 : 0;
 }
 
@@ -138,7 +138,7 @@ int32_t file_sync(intptr_t number) {
   if (!s) return 0;
   int32_t pending = s->mode == STREAM_WRITE ? s->size - s->count : 0;
   bool ok = stream_flush(s) == pending && sys_file_sync(s->file);
-  if (!ok) s->error = 1;
+  if (!ok) s->error = true;
   return ok ? 1 : 0;
 }
 
@@ -257,7 +257,7 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
   if (size > static_cast<int32_t>(sizeof local)) {
     bytes = static_cast<char*>(mem_alloc(static_cast<size_t>(size)));
     if (!bytes) {
-      s->error = 1;
+      s->error = true;
       return 0;
     }
   }

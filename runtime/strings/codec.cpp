@@ -89,8 +89,8 @@ void bytes_free(char* bytes) {
 }
 
 void utf8_to_temp(const char* bytes, int32_t offset) {
-  int32_t count = bytes ? static_cast<int32_t>(strlen(bytes)) + 1 : 0;
-  decode_to_temp(CP_UTF8, bytes, count, true, offset);
+  if (!bytes) bytes = "";
+  decode_to_temp(CP_UTF8, bytes, static_cast<int32_t>(strlen(bytes)) + 1, true, offset);
 }
 
 void ansi_to_temp(const char* bytes, int32_t offset) {
