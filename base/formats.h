@@ -11,6 +11,10 @@ constexpr int32_t TEXT_ASCII = 24;
 constexpr int32_t TEXT_UTF16 = 25;    // UTF-16 code units, low byte first, as held in a String16
 constexpr int32_t TEXT_UTF16BE = 26;  // UTF-16 code units, high byte first
 
+// The numbers are part of the interface: a caller may pass the number itself.
+static_assert(TEXT_UTF8 == 2 && TEXT_ASCII == 24 && TEXT_UTF16 == 25 && TEXT_UTF16BE == 26,
+              "the format codes are fixed numbers");
+
 constexpr uint32_t CODEPAGE_ANSI = 0;      // the 8-bit page of TEXT_ASCII
 constexpr uint32_t CODEPAGE_UTF8 = 65001;  // UTF-8
 

@@ -178,7 +178,17 @@ TEST_F(Codec, CountsAndSizesAtTheirLimits) {
   EXPECT_EQ(units[1], 0);
   EXPECT_EQ(text_encode(CODEPAGE_UTF8, u"abc", 0, nullptr, 0), 0);
   EXPECT_EQ(text_decode(CODEPAGE_UTF8, nullptr, -1, nullptr, 0), 0);
-  EXPECT_EQ(text_decode(CODEPAGE_UTF8, "abc", 3, units, 0), 0);
+  // Nothing to convert or no room: nothing is written.
+  char bytes[4] = {'g', 'g', 'g', 'g'};
+  std::fill(units, units + 8, GUARD);
+  for (uint32_t page : {CODEPAGE_UTF8, CODEPAGE_ANSI}) {
+    EXPECT_EQ(text_decode(page, "abc", 3, units, 0), 0);
+    EXPECT_EQ(text_decode(page, "abc", 0, units, 8), 0);
+    EXPECT_EQ(text_encode(page, u"abc", 3, bytes, 0), 0);
+    EXPECT_EQ(text_encode(page, u"abc", 0, bytes, 4), 0);
+  }
+  EXPECT_EQ(units[0], GUARD);
+  EXPECT_EQ(bytes[0], 'g');
   EXPECT_EQ(text_encode(1252, u"abc", 3, nullptr, 0), 0);  // no other code page
 }
 

@@ -61,13 +61,21 @@ TEST_F(ObjTab, UnknownAndReleasedNumbersYieldNoneAndChangeNothing) {
   EXPECT_LT(b, -1);
   EXPECT_NE(a, b);
   objtab_free(current, a);
-  for (intptr_t n : {intptr_t{-1}, intptr_t{-5}, intptr_t{1000}, a, b - 1, INTPTR_MIN}) {
+  // 16: just past the 16 slots the table begins with.
+  for (intptr_t n : {intptr_t{-1}, intptr_t{-5}, intptr_t{16}, intptr_t{1000}, a, b - 1,
+                     INTPTR_MIN}) {
     EXPECT_EQ(objtab_get(current, n), nullptr) << n;
     objtab_free(current, n);
   }
   EXPECT_EQ(objtab_get(current, 0), slot);
   EXPECT_NE(objtab_get(current, b), nullptr);
-  for (intptr_t n : {intptr_t{-5}, INTPTR_MAX}) EXPECT_EQ(objtab_alloc(current, n), nullptr);
+  // The last number's slots would be more memory than the memory layer hands out: a refused
+  // growth registers nothing.
+  constexpr auto refused = static_cast<intptr_t>(SIZE_MAX / sizeof(void*) - 16);
+  for (intptr_t n : {intptr_t{-5}, INTPTR_MAX, refused}) {
+    EXPECT_EQ(objtab_alloc(current, n), nullptr) << n;
+    EXPECT_EQ(objtab_get(current, n), nullptr) << n;
+  }
   EXPECT_NE(open_dynamic(), a);  // handles are never issued twice
 }
 

@@ -2,6 +2,10 @@
 #include "platform/sys.h"
 #include "support.h"
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 using Ops = StackTest;
 
 namespace {
@@ -63,6 +67,10 @@ TEST_F(Ops, FindReportsPositionsFromTheTextsBeginning) {
   EXPECT_EQ(str_find(u"a.html", u".html"), 2);
   EXPECT_EQ(str_find(u"PAGE.HTML", u".html"), 0);
   EXPECT_EQ(str_find(u"PAGE.HTML", u".html", 1), 0);
+  // The measured form takes a null text or pattern as finding nothing.
+  EXPECT_EQ(str_find_n(u"abc", 3, u"b", 1), 2);
+  EXPECT_EQ(str_find_n(u"abc", 3, nullptr, 1), 0);
+  EXPECT_EQ(str_find_n(nullptr, 3, u"a", 1), 0);
 }
 
 TEST_F(Ops, ReplaceWorksLeftToRightWithoutOverlapOrRescanning) {
@@ -140,6 +148,22 @@ TEST_F(Ops, ReplaceReadsInputsThatLieWhereTheResultGoes) {
   EXPECT_EQ(temp_stack.top, mark + 2 * 9);
 }
 
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+// Without memory for the copy of a stack input the run stops with status 1, the status of
+// every stop for want of memory. (The address sanitizer's allocator aborts instead.)
+TEST_F(Ops, ReplaceStopsWithStatusOneWithoutMemoryForItsCopy) {
+  int32_t mark = temp_mark();
+  str_concat(std::u16string(1 << 20, u'x').c_str());
+  auto replace_without_memory = [mark] {
+    rlimit none = {0, 0};
+    setrlimit(RLIMIT_DATA, &none);
+    str_replace(temp_at(mark), u"x", u"y", temp_stack.top + 2);
+    _exit(3);
+  };
+  EXPECT_EXIT(replace_without_memory(), testing::ExitedWithCode(1), "");
+}
+#endif
+
 TEST_F(Ops, ReplaceInPlaceRewritesTheTextItself) {
   char16_t text[] = u"a.htm b.HTM c.htm";
   str_replace(text, u".htm", u".php", STR_IN_PLACE, 0);
@@ -173,6 +197,7 @@ TEST_F(Ops, FilePartTakesTheNameAfterTheLastSeparator) {
       {u"site/docs/page.old.html", u"page.old.html", u"page.old"},
       {u".htaccess", u".htaccess", u".htaccess"},
       {u"name.", u"name.", u"name."},
+      {u"a.b.", u"a.b.", u"a.b."},
       {u"my page.html", u"my page.html", u"my page"},
       {u"file.my doc", u"file.my doc", u"file.my doc"},
       {u"docs/", u"", u""},

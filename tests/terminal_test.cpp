@@ -176,7 +176,7 @@ TEST(Terminal, IsRestoredAtTheEndAtAnEarlyExitAndOnEverySignalThatEndsTheProcess
   EXPECT_TRUE(exited(early, 1)) << told(early);
   EXPECT_TRUE(t.untouched());
 
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGALRM, SIGRTMIN}) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGALRM, SIGRTMIN, SIGRTMAX}) {
     SCOPED_TRACE(signal_number);
     int signalled = open_then(t, [signal_number] { raise(signal_number); });
     EXPECT_TRUE(WIFSIGNALED(signalled) && WTERMSIG(signalled) == signal_number) << told(signalled);

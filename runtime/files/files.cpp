@@ -23,7 +23,7 @@ int32_t close_stream(intptr_t number) {
     stream_flush(s);
     mem_free(s->buffer);
   }
-  if (!sys_file_close(s->file)) s->error = 1;
+  if (!sys_file_close(s->file)) s->error = true;
   int32_t ok = s->error ? 0 : 1;
   file_table.free(number);
   return ok;
@@ -66,9 +66,9 @@ intptr_t open_stream(intptr_t number, const char16_t* name, int32_t flags, int32
   s->fill = 0;
   s->mode = STREAM_READ;
   s->format = format;
-  s->read_only = kind == SYS_OPEN_READ ? 1 : 0;
-  s->error = 0;
-  s->ended = 0;
+  s->read_only = kind == SYS_OPEN_READ;
+  s->error = false;
+  s->ended = false;
   s->unit = 0;
   s->created = created;
   if (kind == SYS_OPEN_UPDATE && (flags & FILE_APPEND)) sys_file_seek(file, 0, SYS_SEEK_END);
@@ -124,7 +124,7 @@ int32_t file_truncate(intptr_t number) {
   FileStream* s = file_table.get(number);
   if (!s) return 0;
   if (s->read_only) {
-    s->error = 1;
+    s->error = true;
     return 0;
   }
   bool ok;
@@ -138,7 +138,7 @@ int32_t file_truncate(intptr_t number) {
     s->fill = 0;
   }
   ok = ok && sys_file_truncate(s->file);
-  if (!ok) s->error = 1;
+  if (!ok) s->error = true;
   return ok ? 1 : 0;
 }
 
@@ -147,7 +147,7 @@ int32_t file_sync(intptr_t number) {
   if (!s) return 0;
   int32_t pending = s->mode == STREAM_WRITE ? s->size - s->count : 0;
   bool ok = stream_flush(s) == pending && sys_file_sync(s->file);
-  if (!ok) s->error = 1;
+  if (!ok) s->error = true;
   return ok ? 1 : 0;
 }
 
@@ -219,7 +219,7 @@ int32_t put_utf8(FileStream* s, uint8_t* room, const char16_t* text, int32_t len
 
 // Writes the first `length` units of a text in the format given (0: the file's).
 int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t format) {
-  if (length < 0) s->error = 1;  // no length: refused
+  if (length < 0) s->error = true;  // no length: refused
   if (length <= 0) return 0;
   format = text_format_of(format, s->format);
   if (format == TEXT_UTF16) return stream_write(s, text, 2 * length);
@@ -264,7 +264,7 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
   if (size > static_cast<int32_t>(sizeof local)) {
     bytes = static_cast<char*>(mem_alloc(static_cast<size_t>(size)));
     if (!bytes) {
-      s->error = 1;
+      s->error = true;
       return 0;
     }
   }
@@ -276,7 +276,7 @@ int32_t write_text(FileStream* s, const char16_t* text, int32_t length, int32_t 
 
 void write_line(FileStream* s, const char16_t* text, int32_t length, int32_t format) {
   if (length < 0) {  // no length: refused, and no line end either
-    s->error = 1;
+    s->error = true;
     return;
   }
   // A UTF-8 line and its line end straight into the buffer in one go, when both fit there as
@@ -299,7 +299,7 @@ void write_line(FileStream* s, const char16_t* text, int32_t length, int32_t for
 // as it ends those of a line written alone. Otherwise line by line.
 void write_lines(FileStream* s, const char16_t* text, int32_t length, int32_t format) {
   if (length < 0) {
-    s->error = 1;
+    s->error = true;
     return;
   }
   bool lf_build = SYS_LINE_END_LENGTH == 1 && SYS_LINE_END[0] == u'\n';

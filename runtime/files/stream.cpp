@@ -11,7 +11,7 @@ namespace {
 // Writes straight to the file and records a refused or shortened write.
 int32_t write_through(FileStream* s, const void* src, int32_t n) {
   int32_t written = sys_file_write(s->file, src, n);
-  if (written != n) s->error = 1;
+  if (written != n) s->error = true;
   return written;
 }
 
@@ -72,16 +72,16 @@ int32_t stream_read(FileStream* s, void* dst, int32_t n) {
 }
 
 int32_t stream_write(FileStream* s, const void* src, int32_t n) {
-  if (n < 0) s->error = 1;  // no count of bytes: refused
+  if (n < 0) s->error = true;  // no count of bytes: refused
   if (n <= 0) return 0;
   if (s->read_only) {
-    s->error = 1;
+    s->error = true;
     return 0;
   }
   if (s->mode == STREAM_READ) {
     // The file is ahead of the caller by the read-ahead not yet consumed; the bytes written
     // belong right after what was consumed, so give the read-ahead back.
-    if (!sys_file_seek(s->file, -static_cast<int64_t>(s->count), SYS_SEEK_CURRENT)) s->error = 1;
+    if (!sys_file_seek(s->file, -static_cast<int64_t>(s->count), SYS_SEEK_CURRENT)) s->error = true;
     s->mode = STREAM_WRITE;
     s->count = s->size;
     s->fill = 0;
@@ -110,7 +110,7 @@ int32_t stream_flush(FileStream* s) {
 
 void stream_read_failed(FileStream* s) {
   // The bytes after a failed read would not follow the ones delivered so far.
-  s->error = 1;
-  s->ended = 1;
+  s->error = true;
+  s->ended = true;
   if (s->mode == STREAM_READ) s->count = 0;
 }

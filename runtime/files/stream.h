@@ -25,10 +25,10 @@ struct FileStream {
   int32_t fill;       // read mode: bytes in the buffer; the next byte is at fill - count
   int32_t mode;       // STREAM_READ (buffer holds read-ahead) or STREAM_WRITE (pending output)
   int32_t format;     // TEXT_UTF8, TEXT_UTF16, TEXT_UTF16BE or TEXT_ASCII
-  int32_t read_only;  // 1: opened by file_open_read, writes are refused
-  int32_t error;      // 1 once a write, flush, truncation or close failed or was refused,
-                      // and once a read failed
-  int32_t ended;      // 1 once a read failed: nothing more is read, the file counts as ended
+  bool read_only;     // opened by file_open_read: writes are refused
+  bool error;         // once a write, flush, truncation or close failed or was refused, and
+                      // once a read failed
+  bool ended;         // once a read failed: nothing more is read, the file counts as ended
   int32_t unit;       // bytes of a unit of the format the last text was read in; 0 before
   bool created;       // the open made the file
   uint8_t ahead[STREAM_WINDOW_MAX];  // unbuffered: the bytes a reader looked at and left
