@@ -189,21 +189,24 @@ Page convert_page() {
   print(kSeparator);
   if (!open_source()) return Page::next;
 
-  // Probe the target: it must be openable, and an earlier one is deleted before the copy. One
-  // that survives its deletion is written over only if it is the runner's own (on POSIX, where
-  // it then loses the access a new target would not have) and not the page itself. A target
-  // that the probe made (nothing had its name) is new and the run's own, with the access a new
-  // target gets: it stays open as the target.
+  // Probe the target: it must be openable, and an earlier one is deleted before the copy, unless
+  // it is the page itself (the page a link to its own target), whose text would then live on only
+  // in its converted copy. One that survives its deletion is written over only if it is the
+  // runner's own (on POSIX, where it then loses the access a new target would not have) and not
+  // the page itself. A target that the probe made (nothing had its name) is new and the run's
+  // own, with the access a new target gets: it stays open as the target.
   if (!file_open(kTarget, run.target_name, run.format, run.permissions, run.page_group)) {
     return cancel();
   }
   bool made = file_created(kTarget) != 0;
+  bool page_itself = same_file(file_identity(kTarget), run.page);
   if (!made) {
     file_close(kTarget);
-    fs_delete_file(run.target_name);
+    if (!page_itself) fs_delete_file(run.target_name);
   }
   print(u"Created : ", run.target_name);
-  if ((!made && !file_open(kTarget, run.target_name, run.format | FILE_OPEN_OWN, run.permissions,
+  if (page_itself ||
+      (!made && !file_open(kTarget, run.target_name, run.format | FILE_OPEN_OWN, run.permissions,
                            run.page_group)) ||
       same_file(file_identity(kTarget), run.page)) {
     return cancel();

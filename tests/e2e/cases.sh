@@ -377,6 +377,16 @@ if [ "$platform" = posix ]; then
     pass
   done
 
+  # Where the folder would let it go, the page's own file in the target's place is not deleted
+  # either: its text would live on only in its converted copy.
+  begin "a page that links to its own target cancels the run where the target could be deleted"
+  printf 'p.html\n' >"$case_dir/p.php"
+  ln -s p.php "$case_dir/p.html"
+  run "${switch[@]}"
+  expect_output "${start[@]}" "$sep" "Created : p.php" "$cancelled"
+  expect_file p.php p.html
+  pass
+
   # In a shared sticky folder another user's target cannot be deleted: it is never written,
   # so a private page never reaches that user.
   sticky_modes=(copy)

@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # End-to-end runs of a built pagehop in scratch folders: console lines and target bytes.
 # usage: tests/e2e/run.sh --program PATH --edition v0.1|v0.2 --platform posix|win32
-#                         [--fault-library PATH] [-- RUNNER...]
+#                         [--fault-library PATH] [--scratch DIR] [-- RUNNER...]
 # Every run of the program goes through the RUNNER when one is given: the wine wrapper for the
 # Windows program (its output then goes through a pipe, so it arrives as UTF-8 with CR LF line
 # ends), or valgrind for the Linux program. The cases that need the fault-injection library
 # (tests/fault) run when it is given and no runner is.
 set -u
-program= edition= platform= runner=() fault_library=
+program= edition= platform= runner=() fault_library= scratch_in=/tmp
 while [ $# -gt 0 ]; do
   case $1 in
     --program) program=$(realpath "$2"); shift 2 ;;
     --edition) edition=$2; shift 2 ;;
     --platform) platform=$2; shift 2 ;;
     --fault-library) fault_library=$(realpath "$2"); shift 2 ;;
+    --scratch) scratch_in=$2; shift 2 ;;  # where the cases' folders are made
     --) shift; runner=("$@"); break ;;
     *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -23,7 +24,7 @@ done
 [ ${#runner[@]} -gt 0 ] && [[ ${runner[0]} == */* ]] && runner[0]=$(realpath "${runner[0]}")
 
 here=$(cd "$(dirname "$0")" && pwd)
-scratch=$(mktemp -d /tmp/pagehop-e2e.XXXXXX)
+scratch=$(mktemp -d "$scratch_in/pagehop-e2e.XXXXXX")
 chmod 755 "$scratch"
 trap 'chmod -R u+rwx "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
 

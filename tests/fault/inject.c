@@ -255,18 +255,22 @@ static void trace_rename(const char* from, const char* to) {
   trace_line("rename", both);
 }
 
+/* A rename is traced once it has happened: a file system that refuses the flags refuses the
+ * attempt, and the run then renames another way. */
 int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned int flags) {
   if (fails(F_RENAMEAT2)) return errno = EIO, -1;
   if (flags && no_rename_flags) return errno = EINVAL, -1;
-  trace_rename(from, to);
-  return REAL(int (*)(int, const char*, int, const char*, unsigned int), F_RENAMEAT2)(
+  int result = REAL(int (*)(int, const char*, int, const char*, unsigned int), F_RENAMEAT2)(
       from_dir, from, to_dir, to, flags);
+  if (result == 0) trace_rename(from, to);
+  return result;
 }
 
 int rename(const char* from, const char* to) {
   if (fails(F_RENAME)) return errno = EIO, -1;
-  trace_rename(from, to);
-  return REAL(int (*)(const char*, const char*), F_RENAME)(from, to);
+  int result = REAL(int (*)(const char*, const char*), F_RENAME)(from, to);
+  if (result == 0) trace_rename(from, to);
+  return result;
 }
 
 int link(const char* from, const char* to) {
