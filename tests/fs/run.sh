@@ -156,7 +156,7 @@ for fs in exfat ntfs fat32 xfs btrfs overlay sshfs; do
         grep -F "FAIL [$name]" "$out" | head -3 | sed 's/^/    /'
         fails=$((fails + 1))
       fi
-    done < <(sed -n 's/^FAIL \[\([^]]*\)\] .*/\1/p' "$out" | sort -u)
+    done < <(LC_ALL=C sed -n 's/^FAIL \[\([^]]*\)\] .*/\1/p' "$out" | sort -u)
   done
   [ $fails -eq 0 ] || status=1
   summary+=("$(printf '%-8s %3d hold, %3d limits, %d fail' "$fs" $holds $limits $fails)")
