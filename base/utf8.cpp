@@ -62,7 +62,7 @@ Utf8Progress utf8_encode_scalar(const char16_t* src, int32_t count, uint8_t* dst
     int32_t bytes = value < 0x80 ? 1 : value < 0x800 ? 2 : 3;
     if (utf16_is_high_surrogate(value)) {
       if (i + 1 >= count || !utf16_is_low_surrogate(src[i + 1])) return {i, out, UTF8_UNPAIRED};
-      value = 0x10000 + ((value & 0x3FF) << 10 | (src[i + 1] & 0x3FFu));
+      value = utf16_pair_value(value, src[i + 1]);
       units = 2;
       bytes = 4;
     } else if (utf16_is_escaped_byte(value)) {

@@ -27,6 +27,11 @@ constexpr bool utf16_is_escaped_byte(uint32_t u) { return u >= 0xDC80 && u <= 0x
 // Where a line of text ends: LF or CR, as a byte of UTF-8 or 8-bit text or a UTF-16 unit.
 constexpr bool is_line_end(uint32_t unit) { return unit == '\n' || unit == '\r'; }
 
+// The code point of a surrogate pair.
+constexpr uint32_t utf16_pair_value(uint32_t high, uint32_t low) {
+  return 0x10000 + ((high & 0x3FF) << 10 | (low & 0x3FF));
+}
+
 // Writes a code point as one unit or as a surrogate pair; returns the units written.
 inline int32_t utf16_put(char16_t* dst, uint32_t value) {
   if (value < 0x10000) {

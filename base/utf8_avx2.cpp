@@ -29,6 +29,7 @@ BLOCK_TARGET inline uint32_t mask_of32(__m256i v) {
 struct Vec32 {
   static constexpr int32_t BLOCK = 32;
   using Narrower = Vec16;
+  using Tail = Vec16;
 
   template <bool Write, bool Line>
   BLOCK_TARGET static uint32_t decode(const uint8_t* src, char16_t* dst) {

@@ -12,6 +12,8 @@
 //   BLOCK             bytes decoded, units encoded, a block; a search round looks at the
 //                     BLOCK / 2 units of one vector
 //   Narrower          the next width down, which takes what is left near the end
+//   Tail              the narrowest width that encodes and searches: its encode_last ends a
+//                     text, and below it the search is scalar
 //   decode<W, L>      widens BLOCK bytes into units (stored when W) and returns the bytes that
 //                     end a plain run: those from 0x80 up and, for a line (L), LF and CR
 //   encode<W>         narrows BLOCK units into bytes (stored when W) and returns the units
@@ -92,6 +94,7 @@ struct Bytes8 {
 struct Vec16 {
   static constexpr int32_t BLOCK = 16;
   using Narrower = Bytes8;
+  using Tail = Vec16;  // the narrowest width that encodes and searches, which ends a text
 
   template <bool Write, bool Line>
   BLOCK_TARGET static uint32_t decode(const uint8_t* src, char16_t* dst) {
@@ -194,16 +197,18 @@ BLOCK_TARGET Utf8Progress decode_blocks(const uint8_t* src, int32_t count, char1
         out += plain;
         continue;
       }
-      // Two-byte sequences, the most common ones outside ASCII, are taken here.
-      if (byte >= 0xC2 && byte <= 0xDF && count - i >= 2 && (src[i + 1] & 0xC0) == 0x80) {
+      // Two- and three-byte sequences, the most common ones outside ASCII (accented letters,
+      // CJK and the like), are taken here, by the lead byte's rule.
+      Utf8Lead rule = utf8_lead(byte);
+      bool first_fits = rule.need > 0 && count - i > rule.need && src[i + 1] >= rule.low &&
+                        src[i + 1] <= rule.high;
+      if (rule.need == 1 && first_fits) {
         if (Write) dst[out] = static_cast<char16_t>((byte & 0x1Fu) << 6 | (src[i + 1] & 0x3Fu));
         i += 2;
         ++out;
         continue;
       }
-      // Three-byte sequences outside the two leads with narrower ranges: CJK and the like.
-      if (byte >= 0xE1 && byte <= 0xEF && byte != 0xED && count - i >= 3 &&
-          (src[i + 1] & 0xC0) == 0x80 && (src[i + 2] & 0xC0) == 0x80) {
+      if (rule.need == 2 && first_fits && (src[i + 2] & 0xC0) == 0x80) {
         if (Write) {
           dst[out] = static_cast<char16_t>((byte & 0x0Fu) << 12 | (src[i + 1] & 0x3Fu) << 6 |
                                            (src[i + 2] & 0x3Fu));
@@ -239,18 +244,19 @@ BLOCK_TARGET Utf8Progress decode_blocks(const uint8_t* src, int32_t count, char1
 // widest narrower block that fits takes (at least one), or 0 when none fits. Below 16 units
 // the block that ends with the text is moved down past the units before i, so a line's end
 // costs no loop over its last few units.
-template <typename N, bool Write>
+template <typename N, typename Tail, bool Write>
 BLOCK_TARGET int32_t encode_short(const char16_t* src, int32_t i, int32_t count, uint8_t* dst,
                                   int32_t room) {
-  if constexpr (N::BLOCK >= Vec16::BLOCK) {
+  if constexpr (N::BLOCK >= Tail::BLOCK) {
     if (count - i >= N::BLOCK && room >= N::BLOCK) {
       uint32_t ends = N::template encode<Write>(src + i, dst);
       return ends ? std::countr_zero(ends) : N::BLOCK;
     }
-    return encode_short<typename N::Narrower, Write>(src, i, count, dst, room);
+    return encode_short<typename N::Narrower, Tail, Write>(src, i, count, dst, room);
   } else {
-    if (count < Vec16::BLOCK || room < Vec16::BLOCK) return 0;
-    uint32_t ends = Vec16::encode_last<Write>(src + count, Vec16::BLOCK - (count - i), dst);
+    if (count < Tail::BLOCK || room < Tail::BLOCK) return 0;
+    uint32_t ends =
+        Tail::template encode_last<Write>(src + count, Tail::BLOCK - (count - i), dst);
     return ends ? std::countr_zero(ends) : count - i;
   }
 }
@@ -269,7 +275,7 @@ BLOCK_TARGET Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint
       uint32_t u = src[i];
       if (u < 0x80) {
         if (count - i >= V::BLOCK && room - out >= V::BLOCK) break;
-        int32_t plain = encode_short<typename V::Narrower, Write>(
+        int32_t plain = encode_short<typename V::Narrower, typename V::Tail, Write>(
             src, i, count, Write ? dst + out : nullptr, room - out);
         if (plain == 0) {
           if (Write) dst[out] = static_cast<uint8_t>(u);
@@ -291,7 +297,7 @@ BLOCK_TARGET Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint
         if (i + 1 >= count || !utf16_is_low_surrogate(src[i + 1])) return {i, out, UTF8_UNPAIRED};
         if (room - out < 4) return {i, out, UTF8_ROOM};
         if (Write) {
-          uint32_t cp = 0x10000 + ((u & 0x3FF) << 10 | (src[i + 1] & 0x3FFu));
+          uint32_t cp = utf16_pair_value(u, src[i + 1]);
           dst[out] = static_cast<uint8_t>(0xF0 | cp >> 18);
           dst[out + 1] = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
           dst[out + 2] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
@@ -358,7 +364,7 @@ BLOCK_TARGET int32_t search_blocks(const char16_t* text, int32_t n, const char16
     if (last >= 0) return search_round<V>(text, last, pattern, m);
   }
   int32_t found;
-  if constexpr (V::BLOCK > Vec16::BLOCK) {
+  if constexpr (V::BLOCK > V::Tail::BLOCK) {
     found = search_blocks<typename V::Narrower>(text + i, n - i, pattern, m);
   } else {
     found = utf16_search_scalar(text + i, n - i, pattern, m);
