@@ -297,7 +297,7 @@ int32_t sys_file_write(intptr_t file, const void* src, int32_t bytes) {
   NativeFile* f = native(file);
   if (!f->writing && !give_back(f)) return 0;
   const auto* in = static_cast<const uint8_t*>(src);
-  if (f->fill + bytes > BLOCK && !write_out(f)) return 0;
+  if (bytes > BLOCK - f->fill && !write_out(f)) return 0;
   if (bytes >= BLOCK || !has_block(f)) {
     int64_t at = position(f);
     int64_t done = write_all(f->fd, in, bytes);
