@@ -36,6 +36,7 @@ struct RunState {
   char16_t* switch_text;  // v0.2: the first parameter, upper-cased
   int32_t rename_mode;    // v0.2: 1 deletes each source once its target is complete
   FileIdentity page;      // the file that the current source is; {0, 0} when unknown
+  int32_t page_names;     // how many names that file has; 0 when unknown
   int32_t permissions;    // of a target the run creates: the page's read and write bits
   int64_t page_group;     // the current source's group, the one that may have the group bits
   int32_t format;         // the page's text format, which its target gets too
@@ -152,6 +153,7 @@ void note_source() {
   run.format = file_detect_format(kSource);
   FileStatus page = file_status(kSource);
   run.page = page.identity;
+  run.page_names = page.names;
   run.page_group = page.group;
   run.permissions = 0600 | (page.permissions >= 0 ? page.permissions & 0066 : 0);
 }
@@ -190,8 +192,8 @@ Page convert_page() {
   if (!open_source()) return Page::next;
 
   // Probe the target: it must be openable, and an earlier one is deleted before the copy, unless
-  // it is the page itself (the page a link to its own target), whose text would then live on only
-  // in its converted copy. One that survives its deletion is written over only if it is the
+  // it is the page's only name (the page a symbolic link to its own target), whose text would
+  // then live on only in its converted copy; another name of the page may go. One that survives its deletion is written over only if it is the
   // runner's own (on POSIX, where it then loses the access a new target would not have) and not
   // the page itself. A target that the probe made (nothing had its name) is new and the run's
   // own, with the access a new target gets: it stays open as the target.
@@ -199,7 +201,7 @@ Page convert_page() {
     return cancel();
   }
   bool made = file_created(kTarget) != 0;
-  bool page_itself = same_file(file_identity(kTarget), run.page);
+  bool page_itself = same_file(file_identity(kTarget), run.page) && run.page_names <= 1;
   if (!made) {
     file_close(kTarget);
     if (!page_itself) fs_delete_file(run.target_name);

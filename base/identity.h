@@ -10,11 +10,13 @@ struct FileIdentity {
 };
 
 // What an open file is and who may use it: its identity, its POSIX permission bits (0777 at
-// most) and its group id; -1 for group or bits when they cannot be had.
+// most) and its group id; -1 for group or bits when they cannot be had. And how many names it
+// has (hard links); 0 when that cannot be had.
 struct FileStatus {
   FileIdentity identity;
   int32_t permissions;
   int64_t group;
+  int32_t names;
 };
 
 // True when both are known and name the same file.

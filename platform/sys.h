@@ -144,10 +144,10 @@ bool sys_file_seek(intptr_t file, int64_t offset, int32_t origin);
 bool sys_file_truncate(intptr_t file);
 // Moves what was written to the storage device (POSIX fsync, Windows FlushFileBuffers).
 bool sys_file_sync(intptr_t file);
-// Which file is open, with its permission bits and group: the identity {0, 0}, the bits -1 and
-// the group SYS_ANY_GROUP when they cannot be had. POSIX: as the open found or set them, from
-// its one query of the system. Windows: the bits 0666 and SYS_ANY_GROUP, as access there follows
-// the folder.
+// Which file is open, with its permission bits, group and number of names: the identity {0, 0},
+// the bits -1, the group SYS_ANY_GROUP and the names 0 when they cannot be had. POSIX: as the
+// open found or set them, from its one query of the system. Windows: the bits 0666 and
+// SYS_ANY_GROUP, as access there follows the folder.
 FileStatus sys_file_status(intptr_t file);
 
 // Results of sys_file_delete.

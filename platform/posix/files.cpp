@@ -358,7 +358,8 @@ bool sys_file_close(intptr_t file) {
 
 FileStatus sys_file_status(intptr_t file) {
   const struct stat& status = native(file)->status;
-  return {identity_of(status), static_cast<int32_t>(status.st_mode & 0777), status.st_gid};
+  return {identity_of(status), static_cast<int32_t>(status.st_mode & 0777), status.st_gid,
+          static_cast<int32_t>(status.st_nlink)};
 }
 
 // --- Deleting the open file ----------------------------------------------------------------

@@ -19,11 +19,12 @@ HANDLE disk_file_only(HANDLE h) {
   return nullptr;
 }
 
-bool identity_of(HANDLE h, FileIdentity* identity) {
+bool identity_of(HANDLE h, FileIdentity* identity, int32_t* names) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) return false;
   *identity = {info.dwVolumeSerialNumber,
                static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+  *names = static_cast<int32_t>(info.nNumberOfLinks);
   return true;
 }
 
@@ -90,8 +91,8 @@ bool sys_file_sync(intptr_t file) { return FlushFileBuffers(handle_of(file)) != 
 bool sys_file_close(intptr_t file) { return CloseHandle(handle_of(file)) != 0; }
 
 FileStatus sys_file_status(intptr_t file) {
-  FileStatus status = {{0, 0}, 0666, SYS_ANY_GROUP};
-  identity_of(handle_of(file), &status.identity);
+  FileStatus status = {{0, 0}, 0666, SYS_ANY_GROUP, 0};
+  identity_of(handle_of(file), &status.identity, &status.names);
   return status;
 }
 

@@ -169,7 +169,7 @@ static_assert(FILE_ANY_GROUP == SYS_ANY_GROUP, "the group is passed on as it is"
 
 FileStatus file_status(intptr_t number) {
   FileStream* s = file_table.get(number);
-  return s ? sys_file_status(s->file) : FileStatus{{0, 0}, -1, FILE_ANY_GROUP};
+  return s ? sys_file_status(s->file) : FileStatus{{0, 0}, -1, FILE_ANY_GROUP, 0};
 }
 
 FileIdentity file_identity(intptr_t number) { return file_status(number).identity; }

@@ -128,8 +128,9 @@ constexpr int32_t FILE_SET_ASIDE = 2;  // POSIX: nothing was deleted, but the fi
 // empty string otherwise). A crash leaves the file under one of the two names.
 int32_t file_delete(intptr_t number, const char16_t* name, int32_t offset);
 
-// Which file is open under the number, with its permission bits and group, from one query of
-// the system: as file_identity and file_permissions give them.
+// Which file is open under the number, with its permission bits, group and number of names
+// (hard links; 0 when unknown), from one query of the system: as file_identity and
+// file_permissions give them.
 FileStatus file_status(intptr_t number);
 // Which file is open under the number: {0, 0} when none is or the system cannot tell.
 FileIdentity file_identity(intptr_t number);

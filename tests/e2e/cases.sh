@@ -386,6 +386,14 @@ if [ "$platform" = posix ]; then
   expect_output "${start[@]}" "$sep" "Created : p.php" "$cancelled"
   expect_file p.php p.html
   pass
+  # while another name of the page, which can go, is replaced like any earlier target
+  begin "a second name of the page in the target's place is replaced where it can be deleted"
+  printf 'x\n' >"$case_dir/p.html"
+  ln "$case_dir/p.html" "$case_dir/p.php"
+  run "${switch[@]}"
+  expect_output "${start[@]}" "$sep" "Created : p.php" "${closing[@]}"
+  expect_file p.php x
+  pass
 
   # In a shared sticky folder another user's target cannot be deleted: it is never written,
   # so a private page never reaches that user.
