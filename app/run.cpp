@@ -193,10 +193,11 @@ Page convert_page() {
 
   // Probe the target: it must be openable, and an earlier one is deleted before the copy, unless
   // it is the page's only name (the page a symbolic link to its own target), whose text would
-  // then live on only in its converted copy; another name of the page may go. One that survives its deletion is written over only if it is the
-  // runner's own (on POSIX, where it then loses the access a new target would not have) and not
-  // the page itself. A target that the probe made (nothing had its name) is new and the run's
-  // own, with the access a new target gets: it stays open as the target.
+  // then live on only in its converted copy; another name of the page may go. One that survives
+  // its deletion is written over only if it is the runner's own (on POSIX, where it then loses
+  // the access a new target would not have) and not the page itself. A target that the probe
+  // made (nothing had its name) is new and the run's own, with the access a new target gets: it
+  // stays open as the target.
   if (!file_open(kTarget, run.target_name, run.format, run.permissions, run.page_group)) {
     return cancel();
   }

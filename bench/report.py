@@ -115,8 +115,9 @@ def main():
         else:
             rss_text, rss_held = f"{peak:.1f} MiB", peak <= rss_goal
             rss_goal_text = f"≤ {rss_goal:.0f} MiB"
-        goals.append((label(data), f"{to_peer:.2f} ({peer})", peer_goal, to_copy, copy_goal, rss_text, rss_goal_text,
-                      to_peer <= peer_goal, to_copy <= copy_goal, rss_held))
+        goals.append((label(data), f"{to_peer:.2f} ({peer})", peer_goal, to_copy, copy_goal,
+                      rss_text, rss_goal_text, to_peer <= peer_goal, to_copy <= copy_goal,
+                      rss_held))
 
     def mark(held):
         return "holds" if held else "MISSED"
