@@ -1,6 +1,6 @@
 // The conversions and the search in 32-byte blocks (AVX2), from the block loops of
-// utf8_blocks.h, for the processors that run them; a text's last bytes go through the 16-byte
-// blocks, compiled here for AVX2 too.
+// utf8_blocks.h, for the processors that run them; a text's last bytes, and the mixed-text
+// steps have a 32-byte form here too.
 #include "base/utf8_kernels.h"
 
 #if defined(__x86_64__)
@@ -12,6 +12,7 @@
 // with -mavx2 would give the inline functions of utf8.h AVX2 copies too, and the linker could
 // hand those to callers on a machine without it.
 #define BLOCK_TARGET __attribute__((target("avx2")))
+#define BLOCK_SHUFFLES
 #include "base/utf8_blocks.h"
 
 namespace {
@@ -23,6 +24,123 @@ BLOCK_TARGET inline uint32_t mask_of32(__m256i v) {
   return static_cast<uint32_t>(_mm256_movemask_epi8(v));
 }
 
+// The vector moved up by one byte or two over its whole 32, zeros coming in: the low lane's
+// last bytes enter the high lane.
+BLOCK_TARGET inline __m256i up1(__m256i v) {
+  return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(v, v, 0x08), 15);
+}
+BLOCK_TARGET inline __m256i up2(__m256i v) {
+  return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(v, v, 0x08), 14);
+}
+
+// The mixed steps of utf8_blocks.h over 32 bytes and 16 units. The byte shuffles work within
+// each 128-bit lane, so the eight-lane groups of units or four-unit groups of slots come out of
+// the lanes as (group 0, 2) and (group 1, 3), and are stored in order one by one.
+struct Mixed32 {
+  static constexpr int32_t BYTES = 32;
+  static constexpr int32_t DECODE_ROOM = 32;
+  static constexpr int32_t UNITS = 16;
+  static constexpr int32_t ENCODE_ROOM = 52;  // four stores of 16 bytes, each at most 12 on
+
+  template <bool Write, bool Line>
+  BLOCK_TARGET static int32_t decode(const uint8_t* src, char16_t* dst, int32_t& units) {
+    const __m256i v = load32(src);
+    const __m256i continuation = _mm256_cmpgt_epi8(_mm256_set1_epi8(-0x40), v);  // 0x80-0xBF
+    uint32_t ascii = ~mask_of32(v);
+    if (Line) {
+      ascii &= ~mask_of32(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n')),
+                                          _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r'))));
+    }
+    uint64_t lasts;
+    int32_t taken = mixed_taken(
+        ascii, mask_of32(continuation),
+        mask_of32(_mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8(-0x3F)),    // 0xC2 up
+                                   _mm256_cmpgt_epi8(_mm256_set1_epi8(-0x20), v))),  // to 0xDF
+        mask_of32(_mm256_cmpeq_epi8(_mm256_and_si256(v, _mm256_set1_epi8(-0x10)),    // 0xE0 to
+                                    _mm256_set1_epi8(-0x20))),                       // 0xEF
+        mask_of32(_mm256_cmpgt_epi8(_mm256_set1_epi8(-0x60), v)),                    // 0x80-0x9F
+        mask_of32(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(-0x20))),                    // 0xE0
+        mask_of32(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(-0x13))), BYTES, lasts);     // 0xED
+    const Utf8Shuffles& table = UTF8_SHUFFLES;
+    uint32_t group[4] = {
+        static_cast<uint32_t>(lasts & 0xFF), static_cast<uint32_t>(lasts >> 8 & 0xFF),
+        static_cast<uint32_t>(lasts >> 16 & 0xFF), static_cast<uint32_t>(lasts >> 24)};
+    units =
+        table.bits[group[0]] + table.bits[group[1]] + table.bits[group[2]] + table.bits[group[3]];
+    if (Write) {
+      const __m256i payload_bits =
+          _mm256_setr_epi8(0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x3F, 0x3F, 0x3F, 0x3F,
+                           0x1F, 0x1F, 0x0F, 0x07, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F,
+                           0x3F, 0x3F, 0x3F, 0x3F, 0x1F, 0x1F, 0x0F, 0x07);
+      __m256i nibble = _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
+      __m256i payload = _mm256_and_si256(v, _mm256_shuffle_epi8(payload_bits, nibble));
+      __m256i before = _mm256_and_si256(up1(payload), continuation);
+      __m256i two_before =
+          _mm256_and_si256(up2(payload), _mm256_and_si256(continuation, up1(continuation)));
+      const __m256i zero = _mm256_setzero_si256();
+      // Bytes 0-7 and 16-23, then 8-15 and 24-31, as units.
+      __m256i low = _mm256_or_si256(
+          _mm256_unpacklo_epi8(payload, zero),
+          _mm256_or_si256(_mm256_slli_epi16(_mm256_unpacklo_epi8(before, zero), 6),
+                          _mm256_slli_epi16(_mm256_unpacklo_epi8(two_before, zero), 12)));
+      __m256i high = _mm256_or_si256(
+          _mm256_unpackhi_epi8(payload, zero),
+          _mm256_or_si256(_mm256_slli_epi16(_mm256_unpackhi_epi8(before, zero), 6),
+                          _mm256_slli_epi16(_mm256_unpackhi_epi8(two_before, zero), 12)));
+      __m128i parts[4] = {_mm256_castsi256_si128(low), _mm256_castsi256_si128(high),
+                          _mm256_extracti128_si256(low, 1), _mm256_extracti128_si256(high, 1)};
+      for (int32_t g = 0; g < 4; ++g) {
+        store(dst, _mm_shuffle_epi8(parts[g], load(table.keep_units[group[g]])));
+        dst += table.bits[group[g]];
+      }
+    }
+    return taken;
+  }
+
+  template <bool Write>
+  BLOCK_TARGET static int32_t encode(const char16_t* src, uint8_t* dst, int32_t& bytes) {
+    const __m256i u = load32(src);
+    __m256i surrogate = _mm256_cmpeq_epi16(_mm256_and_si256(u, _mm256_set1_epi16(-0x800)),
+                                           _mm256_set1_epi16(-0x2800));
+    __m256i two = _mm256_srai_epi16(_mm256_adds_epu16(u, _mm256_set1_epi16(0x7F80)), 15);
+    __m256i three = _mm256_srai_epi16(_mm256_adds_epu16(u, _mm256_set1_epi16(0x7800)), 15);
+    // The narrowing works per lane: units 0-7 give bits 0-7, units 8-15 bits 16-23.
+    uint32_t s = mask_of32(_mm256_packs_epi16(surrogate, surrogate));
+    uint32_t l = mask_of32(_mm256_packs_epi16(two, three));
+    uint32_t surrogates = (s & 0xFF) | (s >> 8 & 0xFF00);
+    uint32_t twos = (l & 0xFF) | (l >> 8 & 0xFF00);
+    uint32_t threes = (l >> 8 & 0xFF) | (l >> 16 & 0xFF00);
+    int32_t taken = std::countr_zero(surrogates | 0x10000);
+    uint32_t kept = (1u << taken) - 1;
+    const Utf8Shuffles& table = UTF8_SHUFFLES;
+    bytes = taken + table.bits[twos & kept & 0xFF] + table.bits[(twos & kept) >> 8] +
+            table.bits[threes & kept & 0xFF] + table.bits[(threes & kept) >> 8];
+    if (Write) {
+      __m256i last =
+          _mm256_or_si256(_mm256_and_si256(u, _mm256_set1_epi16(0x3F)), _mm256_set1_epi16(0x80));
+      __m256i high = _mm256_srli_epi16(u, 6);
+      __m256i middle =
+          _mm256_or_si256(_mm256_and_si256(high, _mm256_set1_epi16(0x3F)), _mm256_set1_epi16(0x80));
+      __m256i lead = _mm256_blendv_epi8(
+          _mm256_blendv_epi8(u, _mm256_or_si256(high, _mm256_set1_epi16(0xC0)), two),
+          _mm256_or_si256(_mm256_srli_epi16(u, 12), _mm256_set1_epi16(0xE0)), three);
+      __m256i next = _mm256_blendv_epi8(last, middle, three);
+      __m256i firsts = _mm256_or_si256(lead, _mm256_slli_epi16(next, 8));
+      __m256i slots_low = _mm256_unpacklo_epi16(firsts, last);   // units 0-3 and 8-11
+      __m256i slots_high = _mm256_unpackhi_epi16(firsts, last);  // units 4-7 and 12-15
+      __m128i parts[4] = {_mm256_castsi256_si128(slots_low), _mm256_castsi256_si128(slots_high),
+                          _mm256_extracti128_si256(slots_low, 1),
+                          _mm256_extracti128_si256(slots_high, 1)};
+      for (int32_t g = 0; g < 4; ++g) {
+        uint32_t index = (twos >> 4 * g & 0x0F) | (threes >> 4 * g & 0x0F) << 4;
+        store(dst, _mm_shuffle_epi8(parts[g], load(table.keep_sequences[index])));
+        dst += 4 + table.bits[index];
+      }
+    }
+    return taken;
+  }
+};
+
 // The 32-byte vector of AVX2. Its narrowing and widening work in each 128-bit lane on their own,
 // so the quarters of a narrowed pair come out as (low 0, high 0, low 1, high 1) and are put back
 // in order by a permutation; a widening takes each half of the bytes from memory.
@@ -30,6 +148,7 @@ struct Vec32 {
   static constexpr int32_t BLOCK = 32;
   using Narrower = Vec16;
   using Tail = Vec16;
+  using Mixed = Mixed32;
 
   template <bool Write, bool Line>
   BLOCK_TARGET static uint32_t decode(const uint8_t* src, char16_t* dst) {

@@ -14,12 +14,17 @@
 //   Narrower          the next width down, which takes what is left near the end
 //   Tail              the narrowest width that encodes and searches: its encode_last ends a
 //                     text, and below it the search is scalar
+//   Mixed             the mixed-text steps of this width (see below)
 //   decode<W, L>      widens BLOCK bytes into units (stored when W) and returns the bytes that
 //                     end a plain run: those from 0x80 up and, for a line (L), LF and CR
 //   encode<W>         narrows BLOCK units into bytes (stored when W) and returns the units
 //                     from 0x80 up
 //   equal, equal_pair the positions of a round where the text has a unit, or two in a row
 // Each returns one bit a byte or unit, or for the search two bits a position.
+//
+// A kernel file that also defines BLOCK_SHUFFLES (its instructions include SSSE3's byte
+// shuffle) gets the mixed-text steps too: a block of ASCII, two- and three-byte characters
+// decoded, and a block of units below U+10000 encoded, without a branch per character.
 #pragma once
 
 #ifndef BLOCK_TARGET
@@ -27,6 +32,7 @@
 #endif
 
 #include <emmintrin.h>
+#include <tmmintrin.h>
 
 #include <bit>
 #include <cstring>
@@ -34,10 +40,17 @@
 
 #include "base/utf8.h"
 #include "base/utf8_kernels.h"
+#include "base/utf8_shuffles.h"
 
 namespace {
 
 constexpr int32_t UNLIMITED = 0x7FFFFFFF;
+
+#ifdef BLOCK_SHUFFLES
+constexpr bool SHUFFLES = true;
+#else
+constexpr bool SHUFFLES = false;
+#endif
 
 BLOCK_TARGET inline __m128i load(const void* p) {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
@@ -90,11 +103,147 @@ struct Bytes8 {
   }
 };
 
+// --- Mixed text ---------------------------------------------------------------------------------
+//
+// A mixed decoding step takes the characters at the front of a block of bytes, up to the first
+// that is not ASCII or a well-formed two- or three-byte sequence lying wholly in the block; for
+// a line, up to its first LF or CR too. Each byte is classed by a compare. From the leads follow
+// the places where a character can begin: every byte that no lead before it claims as a
+// continuation. The bytes taken end at the first such place whose character does not hold: an
+// orphan continuation, a lead without its continuations or out of their range, or anything
+// else. Up to there the places are exactly the characters' first bytes, so the byte before each,
+// and the last byte taken, is a character's last. Each byte's unit as a last byte is its payload
+// with those of the one or two continuation bytes before it moved up; a table shuffle keeps the
+// last bytes' units, eight lanes at a time.
+//
+// A mixed encoding step takes the units at the front of a block up to the first surrogate (a
+// pair, a lone one or an escaped byte, which take the one-unit step). Each unit's one to three
+// bytes are made in a 4-byte slot of its own, and a table shuffle keeps the bytes that each
+// sequence takes, four units at a time.
+
+// The bytes of a block that a mixed decoding step takes, from the masks of its classes (one bit
+// a byte, `block` bits); `lasts` gets the last byte of each character taken.
+BLOCK_TARGET inline int32_t mixed_taken(uint64_t ascii, uint64_t cont, uint64_t lead2,
+                                        uint64_t lead3, uint64_t low, uint64_t e0, uint64_t ed,
+                                        int32_t block, uint64_t& lasts) {
+  const uint64_t end = uint64_t{1} << block;
+  // After E0 an overlong form, after ED a surrogate; `low` marks 0x80 to 0x9F.
+  uint64_t out_of_range = (e0 & low >> 1) | (ed & (cont & ~low) >> 1);
+  uint64_t holds = ascii | (lead2 & cont >> 1) | (lead3 & ~out_of_range & cont >> 1 & cont >> 2);
+  uint64_t firsts = ~((lead2 | lead3) << 1 | lead3 << 2) | end;
+  int32_t taken = std::countr_zero((firsts & ~holds & (end - 1)) | end);
+  lasts = firsts >> 1 & ((uint64_t{1} << taken) - 1);
+  return taken;
+}
+
+// Each unit of eight 16-bit lanes from a character's last byte: its payload, with the byte
+// before it six bits up and the one before that twelve up (each zero unless a continuation).
+BLOCK_TARGET inline __m128i mixed_units(__m128i payload, __m128i before, __m128i two_before) {
+  return _mm_or_si128(payload,
+                      _mm_or_si128(_mm_slli_epi16(before, 6), _mm_slli_epi16(two_before, 12)));
+}
+
+// The lanes of a where mask is set, of b elsewhere.
+BLOCK_TARGET inline __m128i select(__m128i mask, __m128i a, __m128i b) {
+  return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+}
+
+// The mixed steps over 16 bytes and 8 units.
+struct Mixed16 {
+  static constexpr int32_t BYTES = 16;        // a decoding step reads 16 bytes
+  static constexpr int32_t DECODE_ROOM = 16;  // and stores 16 units
+  static constexpr int32_t UNITS = 8;         // an encoding step reads 8 units
+  static constexpr int32_t ENCODE_ROOM = 28;  // and stores 16 bytes twice, the second at most 12 on
+
+  // Returns the bytes taken and sets `units` to the units they give, one a character; when
+  // Write, stores DECODE_ROOM units at dst, of which those count.
+  template <bool Write, bool Line>
+  BLOCK_TARGET static int32_t decode(const uint8_t* src, char16_t* dst, int32_t& units) {
+    const __m128i v = load(src);
+    const __m128i continuation = _mm_cmplt_epi8(v, _mm_set1_epi8(-0x40));  // 0x80 to 0xBF
+    uint32_t ascii = ~mask_of(v);
+    if (Line) {
+      ascii &= ~mask_of(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                     _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+    }
+    uint64_t lasts;
+    int32_t taken =
+        mixed_taken(ascii, mask_of(continuation),
+                    mask_of(_mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(-0x3F)),    // 0xC2 up
+                                          _mm_cmplt_epi8(v, _mm_set1_epi8(-0x20)))),  // to 0xDF
+                    mask_of(_mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(-0x10)),  // 0xE0 to 0xEF
+                                           _mm_set1_epi8(-0x20))),
+                    mask_of(_mm_cmplt_epi8(v, _mm_set1_epi8(-0x60))),  // 0x80 to 0x9F
+                    mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8(-0x20))),  // 0xE0
+                    mask_of(_mm_cmpeq_epi8(v, _mm_set1_epi8(-0x13))), BYTES, lasts);  // 0xED
+    const Utf8Shuffles& table = UTF8_SHUFFLES;
+    uint32_t first_lasts = lasts & 0xFF, second_lasts = lasts >> 8 & 0xFF;
+    units = table.bits[first_lasts] + table.bits[second_lasts];
+    if (Write) {
+      // The payload bits by the high nibble: ASCII 7, a continuation 6, the leads 5 and 4.
+      const __m128i payload_bits = _mm_setr_epi8(0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F,
+                                                 0x3F, 0x3F, 0x3F, 0x3F, 0x1F, 0x1F, 0x0F, 0x07);
+      __m128i nibble = _mm_and_si128(_mm_srli_epi16(v, 4), _mm_set1_epi8(0x0F));
+      __m128i payload = _mm_and_si128(v, _mm_shuffle_epi8(payload_bits, nibble));
+      __m128i before = _mm_and_si128(_mm_slli_si128(payload, 1), continuation);
+      __m128i two_before = _mm_and_si128(
+          _mm_slli_si128(payload, 2), _mm_and_si128(continuation, _mm_slli_si128(continuation, 1)));
+      const __m128i zero = _mm_setzero_si128();
+      __m128i first = mixed_units(_mm_unpacklo_epi8(payload, zero), _mm_unpacklo_epi8(before, zero),
+                                  _mm_unpacklo_epi8(two_before, zero));
+      __m128i second =
+          mixed_units(_mm_unpackhi_epi8(payload, zero), _mm_unpackhi_epi8(before, zero),
+                      _mm_unpackhi_epi8(two_before, zero));
+      store(dst, _mm_shuffle_epi8(first, load(table.keep_units[first_lasts])));
+      store(dst + table.bits[first_lasts],
+            _mm_shuffle_epi8(second, load(table.keep_units[second_lasts])));
+    }
+    return taken;
+  }
+
+  // Returns the units taken and sets `bytes` to the bytes they give; when Write, stores 16
+  // bytes at dst and 16 more at most 12 further, of which those count.
+  template <bool Write>
+  BLOCK_TARGET static int32_t encode(const char16_t* src, uint8_t* dst, int32_t& bytes) {
+    const __m128i u = load(src);
+    __m128i surrogate = _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(-0x800)),   // & 0xF800
+                                        _mm_set1_epi16(-0x2800));                   // == 0xD800
+    __m128i two = _mm_srai_epi16(_mm_adds_epu16(u, _mm_set1_epi16(0x7F80)), 15);    // 0x80 up
+    __m128i three = _mm_srai_epi16(_mm_adds_epu16(u, _mm_set1_epi16(0x7800)), 15);  // 0x800 up
+    uint32_t surrogates = mask_of(_mm_packs_epi16(surrogate, surrogate)) & 0xFF;
+    uint32_t longer = mask_of(_mm_packs_epi16(two, three));  // bits 0-7 two up, 8-15 three
+    int32_t taken = std::countr_zero(surrogates | 0x100);
+    uint32_t kept = (1u << taken) - 1;
+    const Utf8Shuffles& table = UTF8_SHUFFLES;
+    bytes = taken + table.bits[longer & kept] + table.bits[longer >> 8 & kept];
+    if (Write) {
+      __m128i last = _mm_or_si128(_mm_and_si128(u, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+      __m128i high = _mm_srli_epi16(u, 6);
+      __m128i middle =
+          _mm_or_si128(_mm_and_si128(high, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+      __m128i lead = select(three, _mm_or_si128(_mm_srli_epi16(u, 12), _mm_set1_epi16(0xE0)),
+                            select(two, _mm_or_si128(high, _mm_set1_epi16(0xC0)), u));
+      __m128i next = select(three, middle, last);
+      // Each slot: the lead, the second byte, the third, a zero.
+      __m128i firsts = _mm_or_si128(lead, _mm_slli_epi16(next, 8));
+      __m128i slots_low = _mm_unpacklo_epi16(firsts, last);
+      __m128i slots_high = _mm_unpackhi_epi16(firsts, last);
+      uint32_t index_low = (longer & 0x0F) | (longer >> 4 & 0xF0);
+      uint32_t index_high = (longer >> 4 & 0x0F) | (longer >> 8 & 0xF0);
+      store(dst, _mm_shuffle_epi8(slots_low, load(table.keep_sequences[index_low])));
+      store(dst + 4 + table.bits[index_low],
+            _mm_shuffle_epi8(slots_high, load(table.keep_sequences[index_high])));
+    }
+    return taken;
+  }
+};
+
 // The 16-byte vector of SSE2, which every x86-64 machine has.
 struct Vec16 {
   static constexpr int32_t BLOCK = 16;
   using Narrower = Bytes8;
   using Tail = Vec16;  // the narrowest width that encodes and searches, which ends a text
+  using Mixed = Mixed16;
 
   template <bool Write, bool Line>
   BLOCK_TARGET static uint32_t decode(const uint8_t* src, char16_t* dst) {
@@ -134,6 +283,8 @@ struct Vec16 {
                       _mm_cmpeq_epi16(load(text + 1), _mm_set1_epi16(static_cast<int16_t>(b)))));
   }
 };
+
+// --- Block loops -------------------------------------------------------------------------------
 
 // Plain units a block at a time while a whole block fits both the input and the room. A block
 // is converted and stored whole, though only its units before the first one that ends the run
@@ -197,6 +348,21 @@ BLOCK_TARGET Utf8Progress decode_blocks(const uint8_t* src, int32_t count, char1
         out += plain;
         continue;
       }
+      if constexpr (SHUFFLES) {
+        // Mixed blocks until one is all ASCII, which the plain blocks take faster, or until
+        // one takes nothing.
+        int32_t start = i;
+        using M = typename V::Mixed;
+        while (count - i >= M::BYTES && room - out >= M::DECODE_ROOM) {
+          int32_t units;
+          int32_t taken =
+              M::template decode<Write, Line>(src + i, Write ? dst + out : nullptr, units);
+          i += taken;
+          out += units;
+          if (taken == 0 || units == taken) break;
+        }
+        if (i > start) continue;
+      }
       // Two- and three-byte sequences, the most common ones outside ASCII (accented letters,
       // CJK and the like), are taken here, by the lead byte's rule.
       Utf8Lead rule = utf8_lead(byte);
@@ -255,8 +421,7 @@ BLOCK_TARGET int32_t encode_short(const char16_t* src, int32_t i, int32_t count,
     return encode_short<typename N::Narrower, Tail, Write>(src, i, count, dst, room);
   } else {
     if (count < Tail::BLOCK || room < Tail::BLOCK) return 0;
-    uint32_t ends =
-        Tail::template encode_last<Write>(src + count, Tail::BLOCK - (count - i), dst);
+    uint32_t ends = Tail::template encode_last<Write>(src + count, Tail::BLOCK - (count - i), dst);
     return ends ? std::countr_zero(ends) : count - i;
   }
 }
@@ -284,6 +449,22 @@ BLOCK_TARGET Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint
         i += plain;
         out += plain;
         continue;
+      }
+      if constexpr (SHUFFLES) {
+        // Mixed blocks while they are dense, with eight bytes or more beyond one a unit: in
+        // text where characters outside ASCII are further apart, the plain blocks and the
+        // one-unit steps between them cost less.
+        constexpr int32_t DENSE = 8;
+        using M = typename V::Mixed;
+        int32_t start = i;
+        while (count - i >= M::UNITS && room - out >= M::ENCODE_ROOM) {
+          int32_t bytes;
+          int32_t taken = M::template encode<Write>(src + i, Write ? dst + out : nullptr, bytes);
+          i += taken;
+          out += bytes;
+          if (taken == 0 || bytes - taken < DENSE) break;
+        }
+        if (i > start) continue;
       }
       if (u < 0x800) {
         if (room - out < 2) return {i, out, UTF8_ROOM};

@@ -12,6 +12,7 @@ constinit const Utf8Kernels* chosen = nullptr;
 // Called once: kept out of line so that the calls below stay a load, a test and a jump.
 [[gnu::cold, gnu::noinline]] const Utf8Kernels* choose() {
   const Utf8Kernels* best = utf8_avx2_kernels();
+  if (!best) best = utf8_ssse3_kernels();
   if (!best) best = utf8_sse2_kernels();
   if (!best) best = utf8_scalar_kernels();
   __atomic_store_n(&chosen, best, __ATOMIC_RELAXED);

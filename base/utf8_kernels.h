@@ -17,6 +17,9 @@ struct Utf8Kernels {
 const Utf8Kernels* utf8_scalar_kernels();
 // The 16-byte kernels (SSE2), or null when the build's target machine has no SSE2.
 const Utf8Kernels* utf8_sse2_kernels();
+// The 16-byte kernels with the mixed-text steps (SSSE3), or null when this processor does not
+// run SSSE3. Asks the processor on each call.
+const Utf8Kernels* utf8_ssse3_kernels();
 // The 32-byte kernels (AVX2), or null when this processor, or the system that runs it, does not
 // run AVX2. Asks the processor on each call.
 const Utf8Kernels* utf8_avx2_kernels();

@@ -1,8 +1,8 @@
 // The UTF-8 and 8-bit codecs: any bytes survive decoding and encoding unchanged, well-formed
 // UTF-16 survives encoding and decoding, size queries agree with the conversions, and a short
 // destination is filled with a prefix of whole characters and never overrun. Each set of block
-// kernels of base/ (AVX2 where the processor has it, SSE2 forced) gives what the scalar
-// references give, on the same input cut at every block edge, with full and short rooms.
+// kernels of base/ (AVX2 and SSSE3 where the processor has them, SSE2 forced) gives what the
+// scalar references give, on the same input cut at every block edge, with full and short rooms.
 #include <cstring>
 #include <memory>
 
@@ -185,21 +185,23 @@ void searches_agree(const Utf8Kernels& k, const std::u16string& raw, int32_t pic
   }
 }
 
-// Each kernel set on the input as it is and mapped onto the edge bytes and units.
+// Each kernel set on the input as it is and mapped onto the edge bytes and units; the decoders
+// also on the UTF-8 of the units, text of every width with few faults.
 void kernels_agree(const Utf8Kernels& k, const std::string& bytes, uint8_t control, int32_t pick) {
-  std::string mapped = bytes;
-  if (control & 2) {
-    for (char& b : mapped)
-      b = static_cast<char>(EDGE_BYTES[static_cast<uint8_t>(b) % std::size(EDGE_BYTES)]);
-  }
-  decoders_agree(k, reinterpret_cast<const uint8_t*>(mapped.data()),
-                 static_cast<int32_t>(mapped.size()), pick);
-
   std::u16string units(bytes.size() / 2, u'\0');
   std::memcpy(units.data(), bytes.data(), units.size() * 2);
   if (control & 4) {
     for (char16_t& u : units) u = EDGE_UNITS[u % std::size(EDGE_UNITS)];
   }
+  std::string mapped = bytes;
+  if (control & 8) {
+    mapped = encode(units, encode_size(units));
+  } else if (control & 2) {
+    for (char& b : mapped)
+      b = static_cast<char>(EDGE_BYTES[static_cast<uint8_t>(b) % std::size(EDGE_BYTES)]);
+  }
+  decoders_agree(k, reinterpret_cast<const uint8_t*>(mapped.data()),
+                 static_cast<int32_t>(mapped.size()), pick);
   encoders_agree(k, units.data(), static_cast<int32_t>(units.size()), pick);
   searches_agree(k, units, pick);
 }

@@ -48,12 +48,12 @@ class FuzzInput {
   size_t pos_ = 0;
 };
 
-// The block kernel sets to compare with the scalar references: AVX2 where this processor runs
-// it, and SSE2, forced even where AVX2 would be chosen.
+// The block kernel sets to compare with the scalar references: AVX2 and SSSE3 where this
+// processor runs them, and SSE2, forced even where another would be chosen.
 inline const std::vector<const Utf8Kernels*>& block_kernel_sets() {
   static const std::vector<const Utf8Kernels*> sets = [] {
     std::vector<const Utf8Kernels*> out;
-    for (const Utf8Kernels* k : {utf8_avx2_kernels(), utf8_sse2_kernels()}) {
+    for (const Utf8Kernels* k : {utf8_avx2_kernels(), utf8_ssse3_kernels(), utf8_sse2_kernels()}) {
       if (k) out.push_back(k);
     }
     return out;
