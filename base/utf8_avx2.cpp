@@ -8,10 +8,10 @@
 #include <cpuid.h>
 #include <immintrin.h>
 
-// Only the functions of utf8_blocks.h and this file are compiled for AVX2. A whole file built
-// with -mavx2 would give the inline functions of utf8.h AVX2 copies too, and the linker could
-// hand those to callers on a machine without it.
-#define BLOCK_TARGET __attribute__((target("avx2")))
+// Only the functions of utf8_blocks.h and this file are compiled for AVX2 (with POPCNT). A whole
+// file built with -mavx2 would give the inline functions of utf8.h AVX2 copies too, and the linker
+// could hand those to callers on a machine without it.
+#define BLOCK_TARGET __attribute__((target("avx2,popcnt")))
 #define BLOCK_SHUFFLES
 #include "base/utf8_blocks.h"
 
@@ -41,6 +41,17 @@ struct Mixed32 {
   static constexpr int32_t DECODE_ROOM = 32;
   static constexpr int32_t UNITS = 16;
   static constexpr int32_t ENCODE_ROOM = 52;  // four stores of 16 bytes, each at most 12 on
+
+  // As Mixed16::dense, over twice the bytes and units.
+  static constexpr int32_t DENSE = 8;
+  BLOCK_TARGET static bool dense(const uint8_t* src) {
+    return std::popcount(mask_of32(load32(src))) >= DENSE;
+  }
+  BLOCK_TARGET static bool dense(const char16_t* src) {
+    __m256i lifted = _mm256_adds_epu16(load32(src), _mm256_set1_epi16(0x7F80));
+    // The narrowing keeps each unit's bit twice, once in each half of its lane.
+    return std::popcount(mask_of32(_mm256_packs_epi16(lifted, lifted))) >= DENSE;
+  }
 
   template <bool Write, bool Line>
   BLOCK_TARGET static int32_t decode(const uint8_t* src, char16_t* dst, int32_t& units) {
@@ -193,13 +204,17 @@ struct Vec32 {
   }
 };
 
-// Whether this processor has AVX2 and the system saves the 256-bit registers across a switch:
-// cpuid leaf 1 for AVX and for XGETBV (OSXSAVE), XCR0 for the SSE and AVX register state (bits 1
-// and 2), cpuid leaf 7 for AVX2. Asked with the instructions themselves: the compiler's cpu
-// model needs a constructor to fill it, and the Windows program runs none.
+// Whether this processor has AVX2 (and POPCNT, which every AVX2 processor has, for the mixed
+// steps' counts) and the system saves the 256-bit registers across a switch: cpuid leaf 1 for
+// AVX, POPCNT and XGETBV (OSXSAVE), XCR0 for the SSE and AVX register state (bits 1 and 2),
+// cpuid leaf 7 for AVX2. Asked with the instructions themselves: the compiler's cpu model needs
+// a constructor to fill it, and the Windows program runs none.
 bool avx2_runs() {
   unsigned a, b, c, d;
-  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE) || !(c & bit_AVX)) return false;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE) || !(c & bit_AVX) ||
+      !(c & bit_POPCNT)) {
+    return false;
+  }
   uint32_t xcr0, xcr0_high;
   __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
   constexpr uint32_t SSE_AND_AVX_STATE = 1u << 1 | 1u << 2;

@@ -155,6 +155,19 @@ struct Mixed16 {
   static constexpr int32_t UNITS = 8;         // an encoding step reads 8 units
   static constexpr int32_t ENCODE_ROOM = 28;  // and stores 16 bytes twice, the second at most 12 on
 
+  // Whether a block is worth a mixed step: whether it holds DENSE bytes from 0x80 up, or
+  // DENSE / 2 units. Where characters outside ASCII lie further apart, the plain blocks and the
+  // one-character steps between them cost less.
+  static constexpr int32_t DENSE = 4;
+  BLOCK_TARGET static bool dense(const uint8_t* src) {
+    uint32_t high = mask_of(load(src));
+    return UTF8_SHUFFLES.bits[high & 0xFF] + UTF8_SHUFFLES.bits[high >> 8] >= DENSE;
+  }
+  BLOCK_TARGET static bool dense(const char16_t* src) {
+    __m128i lifted = _mm_adds_epu16(load(src), _mm_set1_epi16(0x7F80));
+    return UTF8_SHUFFLES.bits[mask_of(_mm_packs_epi16(lifted, lifted)) & 0xFF] >= DENSE / 2;
+  }
+
   // Returns the bytes taken and sets `units` to the units they give, one a character; when
   // Write, stores DECODE_ROOM units at dst, of which those count.
   template <bool Write, bool Line>
@@ -286,6 +299,41 @@ struct Vec16 {
 
 // --- Block loops -------------------------------------------------------------------------------
 
+// Mixed steps from src[i] while a whole block fits the input and the room and is dense, and
+// until one takes nothing. Kept out of line, so that the one-character loops that call it keep
+// their registers for their own work.
+template <typename M, bool Write, bool Line>
+[[gnu::noinline]] BLOCK_TARGET void decode_mixed_run(const uint8_t* src, int32_t count,
+                                                     char16_t* dst, int32_t room, int32_t& i,
+                                                     int32_t& out) {
+  int32_t at = i, end = out;
+  do {
+    int32_t units;
+    int32_t taken = M::template decode<Write, Line>(src + at, Write ? dst + end : nullptr, units);
+    if (taken == 0) break;
+    at += taken;
+    end += units;
+  } while (count - at >= M::BYTES && room - end >= M::DECODE_ROOM && M::dense(src + at));
+  i = at;
+  out = end;
+}
+
+template <typename M, bool Write>
+[[gnu::noinline]] BLOCK_TARGET void encode_mixed_run(const char16_t* src, int32_t count,
+                                                     uint8_t* dst, int32_t room, int32_t& i,
+                                                     int32_t& out) {
+  int32_t at = i, end = out;
+  do {
+    int32_t bytes;
+    int32_t taken = M::template encode<Write>(src + at, Write ? dst + end : nullptr, bytes);
+    if (taken == 0) break;
+    at += taken;
+    end += bytes;
+  } while (count - at >= M::UNITS && room - end >= M::ENCODE_ROOM && M::dense(src + at));
+  i = at;
+  out = end;
+}
+
 // Plain units a block at a time while a whole block fits both the input and the room. A block
 // is converted and stored whole, though only its units before the first one that ends the run
 // count and what follows them is stored over; so a block needs as many units of room as it
@@ -349,19 +397,12 @@ BLOCK_TARGET Utf8Progress decode_blocks(const uint8_t* src, int32_t count, char1
         continue;
       }
       if constexpr (SHUFFLES) {
-        // Mixed blocks until one is all ASCII, which the plain blocks take faster, or until
-        // one takes nothing.
-        int32_t start = i;
         using M = typename V::Mixed;
-        while (count - i >= M::BYTES && room - out >= M::DECODE_ROOM) {
-          int32_t units;
-          int32_t taken =
-              M::template decode<Write, Line>(src + i, Write ? dst + out : nullptr, units);
-          i += taken;
-          out += units;
-          if (taken == 0 || units == taken) break;
+        if (count - i >= M::BYTES && room - out >= M::DECODE_ROOM && M::dense(src + i)) {
+          int32_t start = i;
+          decode_mixed_run<M, Write, Line>(src, count, dst, room, i, out);
+          if (i > start) continue;
         }
-        if (i > start) continue;
       }
       // Two- and three-byte sequences, the most common ones outside ASCII (accented letters,
       // CJK and the like), are taken here, by the lead byte's rule.
@@ -451,20 +492,12 @@ BLOCK_TARGET Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint
         continue;
       }
       if constexpr (SHUFFLES) {
-        // Mixed blocks while they are dense, with eight bytes or more beyond one a unit: in
-        // text where characters outside ASCII are further apart, the plain blocks and the
-        // one-unit steps between them cost less.
-        constexpr int32_t DENSE = 8;
         using M = typename V::Mixed;
-        int32_t start = i;
-        while (count - i >= M::UNITS && room - out >= M::ENCODE_ROOM) {
-          int32_t bytes;
-          int32_t taken = M::template encode<Write>(src + i, Write ? dst + out : nullptr, bytes);
-          i += taken;
-          out += bytes;
-          if (taken == 0 || bytes - taken < DENSE) break;
+        if (count - i >= M::UNITS && room - out >= M::ENCODE_ROOM && M::dense(src + i)) {
+          int32_t start = i;
+          encode_mixed_run<M, Write>(src, count, dst, room, i, out);
+          if (i > start) continue;
         }
-        if (i > start) continue;
       }
       if (u < 0x800) {
         if (room - out < 2) return {i, out, UTF8_ROOM};
