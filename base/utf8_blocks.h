@@ -299,37 +299,20 @@ struct Vec16 {
 
 // --- Block loops -------------------------------------------------------------------------------
 
-// Mixed steps from src[i] while a whole block fits the input and the room and is dense, and
-// until one takes nothing. Kept out of line, so that the one-character loops that call it keep
-// their registers for their own work.
-template <typename M, bool Write, bool Line>
-[[gnu::noinline]] BLOCK_TARGET void decode_mixed_run(const uint8_t* src, int32_t count,
-                                                     char16_t* dst, int32_t room, int32_t& i,
-                                                     int32_t& out) {
+// Mixed steps (Step, of the mixed record M) from src[i] while a whole block fits the input and
+// the room and is dense, and until one takes nothing. Kept out of line, so that the
+// one-character loops that call it keep their registers for their own work.
+template <typename M, int32_t Block, int32_t Room, auto Step, bool Write, typename In, typename Out>
+[[gnu::noinline]] BLOCK_TARGET void mixed_run(const In* src, int32_t count, Out* dst, int32_t room,
+                                              int32_t& i, int32_t& out) {
   int32_t at = i, end = out;
   do {
-    int32_t units;
-    int32_t taken = M::template decode<Write, Line>(src + at, Write ? dst + end : nullptr, units);
+    int32_t made;
+    int32_t taken = Step(src + at, Write ? dst + end : nullptr, made);
     if (taken == 0) break;
     at += taken;
-    end += units;
-  } while (count - at >= M::BYTES && room - end >= M::DECODE_ROOM && M::dense(src + at));
-  i = at;
-  out = end;
-}
-
-template <typename M, bool Write>
-[[gnu::noinline]] BLOCK_TARGET void encode_mixed_run(const char16_t* src, int32_t count,
-                                                     uint8_t* dst, int32_t room, int32_t& i,
-                                                     int32_t& out) {
-  int32_t at = i, end = out;
-  do {
-    int32_t bytes;
-    int32_t taken = M::template encode<Write>(src + at, Write ? dst + end : nullptr, bytes);
-    if (taken == 0) break;
-    at += taken;
-    end += bytes;
-  } while (count - at >= M::UNITS && room - end >= M::ENCODE_ROOM && M::dense(src + at));
+    end += made;
+  } while (count - at >= Block && room - end >= Room && M::dense(src + at));
   i = at;
   out = end;
 }
@@ -400,7 +383,8 @@ BLOCK_TARGET Utf8Progress decode_blocks(const uint8_t* src, int32_t count, char1
         using M = typename V::Mixed;
         if (count - i >= M::BYTES && room - out >= M::DECODE_ROOM && M::dense(src + i)) {
           int32_t start = i;
-          decode_mixed_run<M, Write, Line>(src, count, dst, room, i, out);
+          mixed_run<M, M::BYTES, M::DECODE_ROOM, M::template decode<Write, Line>, Write>(
+              src, count, dst, room, i, out);
           if (i > start) continue;
         }
       }
@@ -495,7 +479,8 @@ BLOCK_TARGET Utf8Progress encode_blocks(const char16_t* src, int32_t count, uint
         using M = typename V::Mixed;
         if (count - i >= M::UNITS && room - out >= M::ENCODE_ROOM && M::dense(src + i)) {
           int32_t start = i;
-          encode_mixed_run<M, Write>(src, count, dst, room, i, out);
+          mixed_run<M, M::UNITS, M::ENCODE_ROOM, M::template encode<Write>, Write>(src, count, dst,
+                                                                                   room, i, out);
           if (i > start) continue;
         }
       }

@@ -2,9 +2,9 @@
 // byte orders) and with buffers of any size (so every line end, zero and character can straddle
 // a refill), against a small model of the line rules. Every line read is written to a target opened
 // over the previous run's target, as the conversion does: the target must hold exactly the lines
-// and their line ends. The line decoder's block kernels (AVX2 where the processor has it, SSE2
-// forced) give what the scalar reference gives on the same bytes, cut at every block edge,
-// whether the line may go on after them or not.
+// and their line ends. The line decoder's block kernels (AVX2 and SSSE3 where the processor has
+// them, SSE2 forced) give what the scalar reference gives on the same bytes, cut at every block
+// edge, whether the line may go on after them or not.
 #include <fcntl.h>
 #include <unistd.h>
 
