@@ -1,6 +1,6 @@
 // The conversions and the search in 32-byte blocks (AVX2), from the block loops of
-// utf8_blocks.h, for the processors that run them; a text's last bytes, and the mixed-text
-// steps have a 32-byte form here too.
+// utf8_blocks.h, for the processors that run them; a text's last bytes go through the 16-byte
+// blocks, compiled here for AVX2 too, and the mixed-text steps have a 32-byte form here.
 #include "base/utf8_kernels.h"
 
 #if defined(__x86_64__)
@@ -72,12 +72,7 @@ struct Mixed32 {
         mask_of32(_mm256_cmpgt_epi8(_mm256_set1_epi8(-0x60), v)),                    // 0x80-0x9F
         mask_of32(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(-0x20))),                    // 0xE0
         mask_of32(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(-0x13))), BYTES, lasts);     // 0xED
-    const Utf8Shuffles& table = UTF8_SHUFFLES;
-    uint32_t group[4] = {
-        static_cast<uint32_t>(lasts & 0xFF), static_cast<uint32_t>(lasts >> 8 & 0xFF),
-        static_cast<uint32_t>(lasts >> 16 & 0xFF), static_cast<uint32_t>(lasts >> 24)};
-    units =
-        table.bits[group[0]] + table.bits[group[1]] + table.bits[group[2]] + table.bits[group[3]];
+    units = std::popcount(lasts);
     if (Write) {
       const __m256i payload_bits =
           _mm256_setr_epi8(0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x3F, 0x3F, 0x3F, 0x3F,
@@ -101,8 +96,9 @@ struct Mixed32 {
       __m128i parts[4] = {_mm256_castsi256_si128(low), _mm256_castsi256_si128(high),
                           _mm256_extracti128_si256(low, 1), _mm256_extracti128_si256(high, 1)};
       for (int32_t g = 0; g < 4; ++g) {
-        store(dst, _mm_shuffle_epi8(parts[g], load(table.keep_units[group[g]])));
-        dst += table.bits[group[g]];
+        uint32_t group = lasts >> 8 * g & 0xFF;
+        store(dst, _mm_shuffle_epi8(parts[g], load(UTF8_SHUFFLES.keep_units[group])));
+        dst += std::popcount(group);
       }
     }
     return taken;
@@ -123,9 +119,7 @@ struct Mixed32 {
     uint32_t threes = (l >> 8 & 0xFF) | (l >> 16 & 0xFF00);
     int32_t taken = std::countr_zero(surrogates | 0x10000);
     uint32_t kept = (1u << taken) - 1;
-    const Utf8Shuffles& table = UTF8_SHUFFLES;
-    bytes = taken + table.bits[twos & kept & 0xFF] + table.bits[(twos & kept) >> 8] +
-            table.bits[threes & kept & 0xFF] + table.bits[(threes & kept) >> 8];
+    bytes = taken + std::popcount(twos & kept) + std::popcount(threes & kept);
     if (Write) {
       __m256i last =
           _mm256_or_si256(_mm256_and_si256(u, _mm256_set1_epi16(0x3F)), _mm256_set1_epi16(0x80));
@@ -144,8 +138,8 @@ struct Mixed32 {
                           _mm256_extracti128_si256(slots_high, 1)};
       for (int32_t g = 0; g < 4; ++g) {
         uint32_t index = (twos >> 4 * g & 0x0F) | (threes >> 4 * g & 0x0F) << 4;
-        store(dst, _mm_shuffle_epi8(parts[g], load(table.keep_sequences[index])));
-        dst += 4 + table.bits[index];
+        store(dst, _mm_shuffle_epi8(parts[g], load(UTF8_SHUFFLES.keep_sequences[index])));
+        dst += 4 + std::popcount(index);
       }
     }
     return taken;
