@@ -107,8 +107,7 @@ void rewrite_run(int32_t mark) {
   while (int32_t found = str_find_n(temp_at(mark) + at, length - at, kSearched)) {
     const char16_t* text = temp_at(mark);
     int32_t hit = at + found - 1;
-    int32_t start = hit;
-    while (start > at && text[start - 1] != u'\n') --start;
+    int32_t start = at + str_find_last_n(text + at, hit - at, u'\n');
     int32_t line_end = str_find_n(text + hit, length - hit, u"\n");
     int32_t end = line_end ? hit + line_end - 1 : length;
     file_write_lines_n(kTarget, text + at, start - at);

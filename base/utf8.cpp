@@ -100,8 +100,15 @@ int32_t utf16_search_scalar(const char16_t* text, int32_t n, const char16_t* pat
   return -1;
 }
 
+int32_t utf16_find_last_scalar(const char16_t* text, int32_t n, char16_t unit) {
+  int32_t i = n - 1;
+  while (i >= 0 && text[i] != unit) --i;
+  return i;
+}
+
 const Utf8Kernels* utf8_scalar_kernels() {
   static constexpr Utf8Kernels SCALAR = {utf8_decode_scalar, utf8_decode_line_scalar,
-                                         utf8_encode_scalar, utf16_search_scalar};
+                                         utf8_encode_scalar, utf16_search_scalar,
+                                         utf16_find_last_scalar};
   return &SCALAR;
 }

@@ -1,5 +1,5 @@
 // The UTF-8 and UTF-16 rules of the whole program and the conversions between buffers that the
-// caller provides: lossless decoding of any bytes, its inverse encoding, and a UTF-16 search.
+// caller provides: lossless decoding of any bytes, its inverse encoding, and UTF-16 searches.
 // Pure code: nothing of the system and nothing of the rest of the program.
 //
 // Decoding accepts only well-formed UTF-8 (shortest form, no surrogates, at most U+10FFFF);
@@ -172,3 +172,6 @@ Utf8Progress utf8_encode_pieces(const char16_t* src, int32_t count, uint8_t* pie
 // (m <= 0) is never found.
 int32_t utf16_search(const char16_t* text, int32_t n, const char16_t* pattern, int32_t m);
 int32_t utf16_search_scalar(const char16_t* text, int32_t n, const char16_t* pattern, int32_t m);
+// The index of the last unit of text[0..n) that equals `unit`, or -1.
+int32_t utf16_find_last(const char16_t* text, int32_t n, char16_t unit);
+int32_t utf16_find_last_scalar(const char16_t* text, int32_t n, char16_t unit);

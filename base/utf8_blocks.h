@@ -1,4 +1,4 @@
-// The block loops of the conversions and the search, written once over a block width: ASCII
+// The block loops of the conversions and the searches, written once over a block width: ASCII
 // runs, line ends and candidate matches are found a block at a time, and every other character
 // takes a one-character step under the same rules as the scalar reference.
 //
@@ -571,6 +571,23 @@ BLOCK_TARGET int32_t search_blocks(const char16_t* text, int32_t n, const char16
   return found < 0 ? -1 : i + found;
 }
 
+// The last position of a unit, a vector of positions a round from the end back; what the rounds
+// leave at the front goes to the next width down, and below 16 bytes to the scalar form.
+template <typename V>
+BLOCK_TARGET int32_t find_last_blocks(const char16_t* text, int32_t n, char16_t unit) {
+  constexpr int32_t ROUND = V::BLOCK / 2;
+  int32_t i = n;
+  for (; i >= ROUND; i -= ROUND) {
+    uint32_t hits = V::equal(text + i - ROUND, unit);
+    if (hits) return i - ROUND + (31 - std::countl_zero(hits)) / 2;
+  }
+  if constexpr (V::BLOCK > V::Tail::BLOCK) {
+    return find_last_blocks<typename V::Narrower>(text, i, unit);
+  } else {
+    return utf16_find_last_scalar(text, i, unit);
+  }
+}
+
 template <typename V>
 BLOCK_TARGET Utf8Progress decode_with(const uint8_t* src, int32_t count, char16_t* dst,
                                       int32_t room) {
@@ -594,6 +611,6 @@ BLOCK_TARGET Utf8Progress encode_with(const char16_t* src, int32_t count, uint8_
 // The kernel set of a width.
 template <typename V>
 constexpr Utf8Kernels BLOCK_KERNELS = {decode_with<V>, decode_line_with<V>, encode_with<V>,
-                                       search_blocks<V>};
+                                       search_blocks<V>, find_last_blocks<V>};
 
 }  // namespace

@@ -41,3 +41,7 @@ Utf8Progress utf8_encode(const char16_t* src, int32_t count, uint8_t* dst, int32
 int32_t utf16_search(const char16_t* text, int32_t n, const char16_t* pattern, int32_t m) {
   return kernels()->search(text, n, pattern, m);
 }
+
+int32_t utf16_find_last(const char16_t* text, int32_t n, char16_t unit) {
+  return kernels()->find_last(text, n, unit);
+}

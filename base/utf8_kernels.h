@@ -5,12 +5,14 @@
 
 #include "base/utf8.h"
 
-// One instruction set's forms of utf8_decode, utf8_decode_line, utf8_encode and utf16_search.
+// One instruction set's forms of utf8_decode, utf8_decode_line, utf8_encode, utf16_search and
+// utf16_find_last.
 struct Utf8Kernels {
   Utf8Progress (*decode)(const uint8_t* src, int32_t count, char16_t* dst, int32_t room);
   Utf8Progress (*decode_line)(const uint8_t* src, int32_t count, char16_t* dst, bool more);
   Utf8Progress (*encode)(const char16_t* src, int32_t count, uint8_t* dst, int32_t room);
   int32_t (*search)(const char16_t* text, int32_t n, const char16_t* pattern, int32_t m);
+  int32_t (*find_last)(const char16_t* text, int32_t n, char16_t unit);
 };
 
 // The scalar references, which every machine runs.

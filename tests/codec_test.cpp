@@ -205,8 +205,8 @@ TEST_F(Codec, AnyBytesAndAnyValidTextSurviveTheRoundTrip) {
 // Each block kernel set that this processor runs (AVX2 where it has it, and SSSE3 and SSE2
 // forced even then) against the scalar references, here as well as under the fuzzer, so that
 // each build's own kernels are checked: random texts and every length of them, which puts each
-// character at every place relative to the blocks, full and short rooms, and a search for a
-// piece of each text.
+// character at every place relative to the blocks, full and short rooms, a search for a
+// piece of each text and one for the last place of that piece's first unit.
 TEST_F(Codec, BlockKernelsGiveWhatTheScalarReferencesGiveAtEveryLength) {
   // The same progress and the same output up to where it got; a kernel may store beyond that.
   auto agree = [](Utf8Progress a, Utf8Progress b, const auto& fast, const auto& slow) {
@@ -252,6 +252,8 @@ TEST_F(Codec, BlockKernelsGiveWhatTheScalarReferencesGiveAtEveryLength) {
         int32_t m = static_cast<int32_t>(std::min<size_t>(1 + rng.below(4), t.size() - at));
         ASSERT_EQ(kernels->search(t.data(), n, t.data() + at, m),
                   utf16_search_scalar(t.data(), n, t.data() + at, m));
+        ASSERT_EQ(kernels->find_last(t.data(), n, t[at]),
+                  utf16_find_last_scalar(t.data(), n, t[at]));
       }
     }
   }

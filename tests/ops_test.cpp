@@ -71,6 +71,11 @@ TEST_F(Ops, FindReportsPositionsFromTheTextsBeginning) {
   EXPECT_EQ(str_find_n(u"abc", 3, u"b", 1), 2);
   EXPECT_EQ(str_find_n(u"abc", 3, nullptr, 1), 0);
   EXPECT_EQ(str_find_n(nullptr, 3, u"a", 1), 0);
+  // The search for a unit's last place looks within the length only.
+  EXPECT_EQ(str_find_last_n(u"a\nb\nc\n", 5, u'\n'), 4);
+  EXPECT_EQ(str_find_last_n(u"\nabc", 4, u'\n'), 1);
+  EXPECT_EQ(str_find_last_n(u"abc\n", 3, u'\n'), 0);
+  EXPECT_EQ(str_find_last_n(nullptr, 3, u'a'), 0);
 }
 
 TEST_F(Ops, ReplaceWorksLeftToRightWithoutOverlapOrRescanning) {

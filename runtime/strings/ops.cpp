@@ -166,6 +166,11 @@ int32_t str_find_n(const char16_t* text, int32_t length, const char16_t* pattern
   return found < 0 ? 0 : s + found + 1;
 }
 
+int32_t str_find_last_n(const char16_t* text, int32_t length, char16_t unit) {
+  if (!text || length <= 0) return 0;
+  return utf16_find_last(text, length, unit) + 1;
+}
+
 void str_replace(const char16_t* text, const char16_t* search, const char16_t* replacement,
                  int32_t offset) {
   str_replace(text, search, replacement, 0, 0, NO_LIMIT, offset);

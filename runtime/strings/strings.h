@@ -108,6 +108,8 @@ int32_t str_find(const char16_t* text, const char16_t* pattern, int32_t start = 
 // its length: the text need not be measured again.
 int32_t str_find_n(const char16_t* text, int32_t length, const char16_t* pattern,
                    int32_t start = 1);
+// 1-based position of the last `unit` in the first `length` units of a text, or 0.
+int32_t str_find_last_n(const char16_t* text, int32_t length, char16_t unit);
 // The text with the occurrences of search from start on (below 1: from the beginning), found
 // left to right without overlap, each replaced once; a replacement is never searched again and
 // an empty search text matches nothing. A limit stops after that many replacements (-1: none;

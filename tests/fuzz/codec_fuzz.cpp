@@ -182,6 +182,8 @@ void searches_agree(const Utf8Kernels& k, const std::u16string& raw, int32_t pic
   for (int32_t n : block_cuts(static_cast<int32_t>(text.size()))) {
     FUZZ_CHECK(k.search(text.data(), n, pattern.data(), m) ==
                utf16_search_scalar(text.data(), n, pattern.data(), m));
+    FUZZ_CHECK(k.find_last(text.data(), n, pattern[0]) ==
+               utf16_find_last_scalar(text.data(), n, pattern[0]));
   }
 }
 
